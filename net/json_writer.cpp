@@ -1,0 +1,114 @@
+#include "net/json_writer.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void AppendQuoted(std::string& out, const char* s, const char* end) {
+  static const char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  for (; s < end; ++s) {
+    unsigned char c = static_cast<unsigned char>(*s);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          out += "\\u00";
+          out.push_back(kHex[c >> 4]);
+          out.push_back(kHex[c & 15]);
+        } else {
+          out.push_back(static_cast<char>(c));
+        }
+    }
+  }
+  out.push_back('"');
+}
+
+void AppendValue(std::string& out, const Json::Value& v) {
+  char num[40];
+  switch (v.type()) {
+    case Json::nullValue: out += "null"; break;
+    case Json::intValue:
+      snprintf(num, sizeof num, "%lld", static_cast<long long>(v.asLargestInt()));
+      out += num;
+      break;
+    case Json::uintValue:
+      snprintf(num, sizeof num, "%llu", static_cast<unsigned long long>(v.asLargestUInt()));
+      out += num;
+      break;
+    case Json::realValue: out += FormatJsonReal(v.asDouble()); break;
+    case Json::stringValue: {
+      const char* b = nullptr;
+      const char* e = nullptr;
+      if (v.getString(&b, &e)) AppendQuoted(out, b, e);
+      else out += "\"\"";
+      break;
+    }
+    case Json::booleanValue: out += v.asBool() ? "true" : "false"; break;
+    case Json::arrayValue: {
+      out.push_back('[');
+      Json::ArrayIndex n = v.size();
+      for (Json::ArrayIndex i = 0; i < n; ++i) {
+        if (i) out.push_back(',');
+        AppendValue(out, v[i]);
+      }
+      out.push_back(']');
+      break;
+    }
+    case Json::objectValue: {
+      // The library keeps members in ascending byte order of their keys.
+      out.push_back('{');
+      bool first = true;
+      for (auto it = v.begin(); it != v.end(); ++it) {
+        if (!first) out.push_back(',');
+        first = false;
+        const char* kend = nullptr;
+        const char* k = it.memberName(&kend);
+        AppendQuoted(out, k, kend);
+        out.push_back(':');
+        AppendValue(out, *it);
+      }
+      out.push_back('}');
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+std::string FormatJsonReal(double value) {
+  char buf[64];
+  snprintf(buf, sizeof buf, "%#.16g", value);
+  size_t len = strlen(buf);
+  if (len == 0 || buf[len - 1] != '0') return buf;
+  // Cut trailing zeros back so that one zero stays behind the last nonzero
+  // digit or behind the decimal point; texts with an exponent stay whole.
+  char* ch = buf + len - 1;
+  while (ch > buf && *ch == '0') --ch;
+  char* lastNonZero = ch;
+  while (ch >= buf) {
+    if (*ch >= '0' && *ch <= '9') {
+      --ch;
+      continue;
+    }
+    if (*ch == '.') lastNonZero[2] = '\0';
+    break;
+  }
+  return buf;
+}
+
+void AppendCompactJson(std::string& out, const Json::Value& value) { AppendValue(out, value); }
+
+std::string WriteCompactJson(const Json::Value& value) {
+  std::string out;
+  out.reserve(256);
+  AppendValue(out, value);
+  return out;
+}

@@ -1,0 +1,226 @@
+#include "net/share_table.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <mutex>
+
+#include "net/my_socket.h"
+#include "platform/debug_log.h"
+#include "platform/sleep.h"
+
+namespace {
+
+// One group of up to 64 connect-mode sockets and the thread serving them.
+// The lock guards the slots, the counters and the started flag, so that the
+// thread's ending and a concurrent registration never leave a socket unserved.
+struct ShareGroup {
+  std::mutex lock;
+  int32_t bStarted = 0;
+  CMySocket* slots[SHARE_GROUP_SIZE] = {};
+  int32_t errors[SHARE_GROUP_SIZE] = {};
+  int wakeFd = -1;
+};
+
+ShareGroup g_groups[SHARE_GROUPS];
+std::atomic<int32_t> g_threadCount{0};
+thread_local int32_t t_ownGroup = -1;
+
+void Wake(ShareGroup& g) {
+  if (g.wakeFd < 0) return;
+  uint64_t one = 1;
+  ssize_t n = write(g.wakeFd, &one, sizeof one);
+  (void)n;
+}
+
+// Sockets of one pass, gathered under the group lock.
+struct PassSet {
+  int count = 0;
+  pollfd fds[SHARE_GROUP_SIZE + 1];
+  CMySocket* socks[SHARE_GROUP_SIZE];
+  uint32_t serial[SHARE_GROUP_SIZE];
+  int slot[SHARE_GROUP_SIZE];
+};
+
+void ReleaseSlotLocked(ShareGroup& g, int i) {
+  CMySocket* s = g.slots[i];
+  g.slots[i] = nullptr;
+  g.errors[i] = 0;
+  s->nShareGroup.store(-1);
+  s->bStopped.store(1);
+}
+
+// Releases sockets their owners stopped and gathers the rest. False when the
+// group is empty: the thread then ends (the started flag is cleared under the
+// same lock that registration takes).
+bool GatherPass(ShareGroup& g, PassSet& set) {
+  std::lock_guard<std::mutex> lock(g.lock);
+  set.count = 0;
+  for (int i = 0; i < SHARE_GROUP_SIZE; ++i) {
+    CMySocket* s = g.slots[i];
+    if (!s) continue;
+    int fd = s->hSocket.load();
+    if (!s->bRunning.load() || fd < 0) {
+      ReleaseSlotLocked(g, i);
+      continue;
+    }
+    pollfd& p = set.fds[set.count];
+    p.revents = 0;
+    if (s->bConnectFailed) {
+      p.fd = -1;  // a failed attempt stays unserved until its owner closes it
+      p.events = 0;
+    } else {
+      p.fd = fd;
+      p.events = s->bConnected.load() ? POLLIN : POLLOUT;
+    }
+    set.socks[set.count] = s;
+    set.serial[set.count] = s->nOpenSerial.load();
+    set.slot[set.count] = i;
+    ++set.count;
+  }
+  if (set.count == 0) {
+    g.bStarted = 0;
+    return false;
+  }
+  return true;
+}
+
+void Callback(CMySocket* s, int32_t event) {
+  if (s->bRunning.load() && s->param.pfnCallback) s->param.pfnCallback(s->param.pUser, nullptr, 0, 0, 0, event);
+}
+
+void CheckConnect(CMySocket* s, short revents) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(s->hSocket.load(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+  if (err != 0 || !(revents & POLLOUT)) {
+    s->bConnectFailed = 1;  // Linux reports a refused attempt as writable or as an error
+    return;
+  }
+  OutputDebugLine("CMySocket - connect ok.");
+  s->bConnected.store(1);
+  Callback(s, SOCK_EVENT_CONNECTED);
+}
+
+// Drops a connection: the owner hears SOCK_EVENT_CLOSED first, then the slot is
+// released; its Close (which waits for the release) can then free it safely.
+void Drop(ShareGroup& g, int slot, CMySocket* s) {
+  Callback(s, SOCK_EVENT_CLOSED);
+  std::lock_guard<std::mutex> lock(g.lock);
+  if (g.slots[slot] == s) ReleaseSlotLocked(g, slot);
+}
+
+void ServeReadable(ShareGroup& g, int slot, CMySocket* s, uint8_t* buf) {
+  ssize_t n = recv(s->hSocket.load(), buf, SHARE_RECV_SIZE, MSG_DONTWAIT);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  if (n <= 0) {
+    int32_t e;
+    {
+      std::lock_guard<std::mutex> lock(g.lock);
+      e = ++g.errors[slot];
+    }
+    if (e > 10) Drop(g, slot, s);
+    return;
+  }
+  if (s->WriteToBuffer(buf, static_cast<int32_t>(n)) != 0) {
+    OutputDebugLine("CMySocket - WriteToBuffer failed.!!!!!!!!!!");
+    if (s->bRunning.load()) Drop(g, slot, s);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(g.lock);
+  g.errors[slot] = 0;
+}
+
+void ServePass(ShareGroup& g, PassSet& set, uint8_t* buf) {
+  for (int k = 0; k < set.count; ++k) {
+    short rev = set.fds[k].revents;
+    CMySocket* s = set.socks[k];
+    // A callback earlier in this pass may have closed this socket.
+    if (!rev || !s->bRunning.load() || s->hSocket.load() < 0 || s->nOpenSerial.load() != set.serial[k]) continue;
+    if (!s->bConnected.load()) {
+      CheckConnect(s, rev);
+      continue;
+    }
+    if (rev & (POLLIN | POLLERR | POLLHUP)) ServeReadable(g, set.slot[k], s, buf);
+  }
+}
+
+}  // namespace
+
+int ShareThread(void* param) {
+  int32_t index = static_cast<int32_t>(reinterpret_cast<intptr_t>(param));
+  ShareGroup& g = g_groups[index];
+  t_ownGroup = index;
+  g_threadCount.fetch_add(1);
+  OutputDebugLine("CMySocket - share thread start.");
+  std::unique_ptr<uint8_t[]> buf(new uint8_t[SHARE_RECV_SIZE]);
+  PassSet set;
+  while (GatherPass(g, set)) {
+    set.fds[set.count] = pollfd{g.wakeFd, POLLIN, 0};
+    int rc = poll(set.fds, static_cast<nfds_t>(set.count + 1), 1000);
+    if (rc < 0) {
+      if (errno != EINTR) SleepMs(1000);
+      continue;
+    }
+    if (rc == 0) continue;
+    if (set.fds[set.count].revents) {
+      uint64_t v;
+      ssize_t n = read(g.wakeFd, &v, sizeof v);
+      (void)n;
+    }
+    ServePass(g, set, buf.get());
+  }
+  OutputDebugLine("CMySocket - share thread exit.");
+  g_threadCount.fetch_sub(1);
+  return 0;
+}
+
+int ShareRegister(CMySocket* sock) {
+  for (int32_t gi = 0; gi < SHARE_GROUPS; ++gi) {
+    ShareGroup& g = g_groups[gi];
+    std::lock_guard<std::mutex> lock(g.lock);
+    for (int i = 0; i < SHARE_GROUP_SIZE; ++i) {
+      if (g.slots[i]) continue;
+      if (!g.bStarted) {
+        if (g.wakeFd < 0) g.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (CPubCall::StartThread(ShareThread, reinterpret_cast<void*>(static_cast<intptr_t>(gi))) != 0) return 1;
+        g.bStarted = 1;
+      }
+      g.slots[i] = sock;
+      g.errors[i] = 0;
+      sock->nShareGroup.store(gi);
+      sock->bStopped.store(0);
+      Wake(g);
+      return 0;
+    }
+  }
+  return 2;
+}
+
+void ShareWake(CMySocket* sock) {
+  int32_t gi = sock->nShareGroup.load();
+  if (gi < 0 || gi >= SHARE_GROUPS) return;
+  Wake(g_groups[gi]);
+}
+
+bool ShareIsOwnThread(int32_t group) { return t_ownGroup == group; }
+
+void ShareReleaseOwn(CMySocket* sock) {
+  int32_t gi = sock->nShareGroup.load();
+  if (gi < 0 || gi >= SHARE_GROUPS) return;
+  ShareGroup& g = g_groups[gi];
+  std::lock_guard<std::mutex> lock(g.lock);
+  for (int i = 0; i < SHARE_GROUP_SIZE; ++i) {
+    if (g.slots[i] == sock) {
+      ReleaseSlotLocked(g, i);
+      return;
+    }
+  }
+}
+
+int32_t ShareThreadCount() { return g_threadCount.load(); }

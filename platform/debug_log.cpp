@@ -1,0 +1,63 @@
+#include "platform/debug_log.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <shared_mutex>
+
+namespace {
+std::shared_mutex g_sinkLock;
+IDebugSink* g_sink = nullptr;       // guarded by g_sinkLock
+std::atomic<int32_t> g_hasSink{0};  // fast path: no lock when no sink is installed
+std::atomic<int32_t> g_enabled{1};
+
+void WriteStderr(std::string_view text) {
+  char stackBuf[512];
+  size_t n = text.size() + 1;
+  char* buf = n <= sizeof stackBuf ? stackBuf : new char[n];
+  memcpy(buf, text.data(), text.size());
+  buf[text.size()] = '\n';
+  size_t off = 0;
+  while (off < n) {
+    ssize_t w = write(STDERR_FILENO, buf + off, n - off);
+    if (w <= 0) break;
+    off += static_cast<size_t>(w);
+  }
+  if (buf != stackBuf) delete[] buf;
+}
+}  // namespace
+
+void OutputDebugLine(std::string_view text) {
+  if (!g_enabled.load(std::memory_order_relaxed)) return;
+  if (g_hasSink.load(std::memory_order_acquire)) {
+    std::shared_lock lock(g_sinkLock);
+    if (g_sink) {
+      g_sink->OnDebugLine(text);
+      return;
+    }
+  }
+  WriteStderr(text);
+}
+
+void DebugPrintf(const char* fmt, ...) {
+  char buf[400];
+  va_list ap;
+  va_start(ap, fmt);
+  int n = vsnprintf(buf, sizeof buf, fmt, ap);
+  va_end(ap);
+  if (n < 0) return;
+  size_t len = static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n) : sizeof buf - 1;
+  OutputDebugLine(std::string_view(buf, len));
+}
+
+void SetDebugSink(IDebugSink* sink) {
+  std::unique_lock lock(g_sinkLock);
+  g_sink = sink;
+  g_hasSink.store(sink ? 1 : 0, std::memory_order_release);
+}
+
+void SetDebugEnabled(bool enabled) { g_enabled.store(enabled ? 1 : 0, std::memory_order_relaxed); }

@@ -1,0 +1,13 @@
+#include "platform/exe_dir.h"
+
+#include <unistd.h>
+
+std::string GetExeDir() {
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return std::string();
+  std::string full(path, static_cast<size_t>(n));
+  size_t slash = full.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  return full.substr(0, slash);
+}

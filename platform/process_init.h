@@ -1,0 +1,6 @@
+#pragma once
+
+// Process start-up for a program that opens thousands of sockets: SIGPIPE is
+// ignored (a send to a reset peer fails instead of killing the process) and the
+// soft open-file limit is raised to the hard limit. Returns the new soft limit.
+long ProcessStartup();

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds the project, runs every
+# test, then builds and runs the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+export QT_QPA_PLATFORM=offscreen
+
+echo "== build (warnings as errors) =="
+bash scripts/build.sh build
+echo "== tests =="
+(cd build && ctest --output-on-failure -j2 -LE slow)
+
+echo "== build (address,undefined sanitizers) =="
+bash scripts/build.sh build-asan -DZEL_SANITIZE=address,undefined -DZEL_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+echo "== tests under sanitizers =="
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build-asan && ctest --output-on-failure -j2 -LE slow)
