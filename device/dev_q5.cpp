@@ -1,0 +1,163 @@
+#include "device/dev_q5.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "net/packet.h"
+#include "net/share_table.h"
+#include "platform/debug_log.h"
+#include "platform/tick.h"
+
+namespace {
+void CopyText(char* dst, size_t size, const char* src) {
+  if (!src) src = "";
+  snprintf(dst, size, "%s", src);
+}
+}  // namespace
+
+std::atomic<int32_t>& EmergencyAlarmCounter() {
+  static std::atomic<int32_t> counter{1};
+  return counter;
+}
+
+uint32_t AddressTextToIp(const char* text) {
+  int a = 0, b = 0, c = 0, d = 0;
+  sscanf(text ? text : "", "%d.%d.%d.%d", &a, &b, &c, &d);
+  uint32_t ip = static_cast<uint32_t>(a);
+  ip = (ip << 8) | static_cast<uint32_t>(b);
+  ip = (ip << 8) | static_cast<uint32_t>(c);
+  ip = (ip << 8) | static_cast<uint32_t>(d);
+  return ip;
+}
+
+CDevQ5::CDevQ5() {
+  uint32_t t = GetTickCount();
+  nSpeedAlarmUid = t;
+  nVideoLostSeq = t + 1000587u;
+  nSosUidBase.store(t + 500123u);
+  nSosUid.store(t + 500123u);
+  uint32_t t2 = GetTickCount();
+  dwNow = dwLastKeepAlive = dwLastAlarm = dwLastGps = t2;
+  for (StreamSlot& s : streams) s.pDevice = this;
+}
+
+CDevQ5::~CDevQ5() {
+  // The fleet calls Shutdown first; this keeps a device that is destroyed
+  // without it from leaving threads behind that still use it.
+  Shutdown();
+}
+
+int CDevQ5::ConnectReg() {
+  std::lock_guard<std::mutex> lock(connectLock);
+  OutputDebugLine("dev - CDevQ5::ConnectReg");
+  sigSocket.Close();
+  SocketParam p;
+  p.nMode = SOCK_MODE_CONNECT;
+  p.nMaxBuf = DEV_SIGNAL_MAX_BUF;
+  p.nRemoteIp = AddressTextToIp(GetServerIp().c_str());
+  p.nRemotePort = static_cast<uint16_t>(nServerPort.load());
+  p.pfnCallback = &CDevQ5::OnSocketEvent;
+  p.pUser = this;
+  if (sigSocket.Open(p) != 0) OutputDebugLine("dev - create socket failed.");
+  dwLastConnect.store(GetTickCount());
+  bWantOnline.store(1);
+  return 0;
+}
+
+void CDevQ5::SendLogin() {
+  Json::Value msg;
+  msg["SESSION"] = "";
+  msg["MODULE"] = "CERTIFICATE";
+  msg["OPERATION"] = "CONNECT";
+  Json::Value& par = msg["PARAMETER"];
+  par["DSNO"] = szId;
+  par["CARNUM"] = szId;
+  par["CHANNEL"] = 16;
+  par["DEVCLASS"] = 4;
+  SendSignalPacket(msg, 2000, 0);
+}
+
+int CDevQ5::OnSocketEvent(void* pUser, uint8_t* data, int32_t len, uint32_t, int32_t, int32_t event) {
+  auto* dev = static_cast<CDevQ5*>(pUser);
+  switch (event) {
+    case SOCK_EVENT_DATA: dev->OnSignalPacket(data, len); break;
+    case SOCK_EVENT_CLOSED: dev->bOnline.store(0); break;
+    case SOCK_EVENT_CONNECTED: dev->SendLogin(); break;
+    default: break;
+  }
+  return 0;
+}
+
+void CDevQ5::CloseSignal() {
+  std::lock_guard<std::mutex> lock(connectLock);
+  sigSocket.Close();
+}
+
+void CDevQ5::GoOffline() {
+  bWantOnline.store(0);
+  CloseSignal();
+  bOnline.store(0);
+}
+
+void CDevQ5::Shutdown() {
+  bStopping.store(1);
+  bWantOnline.store(0);
+  CloseSignal();
+  bOnline.store(0);
+  StopStreams();
+}
+
+void CDevQ5::PrepareExit() {
+  bStopping.store(1);
+  sigSocket.bRunning.store(0);
+  ShareWake(&sigSocket);
+}
+
+bool CDevQ5::SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog) {
+  return SendSignalPacketOn(sigSocket, value, timeoutMs, bLog, false);
+}
+
+void CDevQ5::SetId(const char* id) { CopyText(szId, sizeof szId, id); }
+
+void CDevQ5::SetServer(const char* ip, int32_t port) {
+  std::lock_guard<std::mutex> lock(textLock);
+  CopyText(szServerIp, sizeof szServerIp, ip);
+  nServerPort.store(port);
+}
+
+std::string CDevQ5::GetServerIp() const {
+  std::lock_guard<std::mutex> lock(textLock);
+  return szServerIp;
+}
+
+void CDevQ5::SetFramePath(const char* path) {
+  std::lock_guard<std::mutex> lock(textLock);
+  CopyText(szFramePath, sizeof szFramePath, path);
+}
+
+std::string CDevQ5::GetFramePath() const {
+  std::lock_guard<std::mutex> lock(textLock);
+  return szFramePath;
+}
+
+DeviceProperties CDevQ5::GetProperties() const {
+  DeviceProperties p;
+  p.bAutoUpload = bAutoUpload.load();
+  p.nUploadInterval = nUploadInterval.load();
+  p.bGps = bGps.load();
+  p.bCustomAlarm = bCustomAlarm.load();
+  p.bSpeedAlarm = bSpeedAlarm.load();
+  p.nAutoOffline = nAutoOffline.load();
+  p.nLiveViewOff = nLiveViewOff.load();
+  return p;
+}
+
+void CDevQ5::SetProperties(const DeviceProperties& p) {
+  bAutoUpload.store(p.bAutoUpload);
+  nUploadInterval.store(p.nUploadInterval);
+  bGps.store(p.bGps);
+  bCustomAlarm.store(p.bCustomAlarm);
+  bSpeedAlarm.store(p.bSpeedAlarm);
+  nAutoOffline.store(p.nAutoOffline);
+  nLiveViewOff.store(p.nLiveViewOff);
+}

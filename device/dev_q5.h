@@ -1,0 +1,154 @@
+#pragma once
+#include <json/value.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "device/device_properties.h"
+#include "device/stream_slot.h"
+#include "net/my_socket.h"
+
+constexpr int32_t DEV_ID_SIZE = 40;          // at most 39 characters
+constexpr int32_t DEV_SERVER_IP_SIZE = 80;   // at most 79 characters
+constexpr int32_t DEV_FRAME_PATH_SIZE = 400; // at most 399 characters
+constexpr int32_t DEV_SIGNAL_MAX_BUF = 60000;
+constexpr int32_t DEV_MEDIA_MAX_BUF = 600000;
+
+// One simulated vehicle recorder: its signalling connection to the Register
+// Server, its identity, its seven behaviour settings, the counters and timers
+// of its periodic uploads, and its 50 media stream slots.
+//
+// Threads: the operator's thread (ConnectReg, GoOffline, Shutdown, settings),
+// the driver thread (Tick), the share thread of sigSocket (OnSocketEvent and
+// everything the dispatcher does) and the media threads. Every field that
+// crosses threads is a 32-bit atomic; the two texts written by the operator
+// while others read them (szServerIp, szFramePath) are guarded by textLock.
+class CDevQ5 {
+ public:
+  CDevQ5();
+  ~CDevQ5();
+  CDevQ5(const CDevQ5&) = delete;
+  CDevQ5& operator=(const CDevQ5&) = delete;
+
+  // --- simulated position and counters (driver thread, except where atomic) ---
+  int32_t nSpeed = 20;
+  int32_t nLongitude = 1135598;
+  int32_t nLatitude = 223310;
+  uint32_t nSpeedAlarmUid = 0;
+  uint32_t nVideoLostSeq = 0;
+  std::atomic<int32_t> nGpsSent{0};
+  std::atomic<uint32_t> nSosUidBase{0};
+  std::atomic<uint32_t> nSosUid{0};
+  int32_t nGpsRow = 0;
+
+  // --- timers (driver thread) ---
+  uint32_t dwNow = 0;
+  uint32_t dwLastKeepAlive = 0;
+  uint32_t dwLastAlarm = 0;
+  uint32_t dwLastGps = 0;
+
+  // --- media ---
+  std::atomic<int32_t> bStopping{0};
+  StreamSlot streams[MAX_STREAMS];
+
+  // --- connection and login ---
+  std::atomic<uint32_t> dwLoginTime{0};
+  std::atomic<uint32_t> dwLastConnect{0};
+  char szFramePath[DEV_FRAME_PATH_SIZE] = {};  // guarded by textLock
+
+  // --- settings ---
+  std::atomic<int32_t> bAutoUpload{0};
+  std::atomic<int32_t> nUploadInterval{10};
+  std::atomic<int32_t> bGps{0};
+  std::atomic<int32_t> nAutoOffline{0};
+  std::atomic<int32_t> nLiveViewOff{0};
+  std::atomic<int32_t> bCustomAlarm{1};
+  std::atomic<int32_t> bSpeedAlarm{1};
+
+  // --- connection state and identity ---
+  std::atomic<int32_t> bWantOnline{0};
+  char szServerIp[DEV_SERVER_IP_SIZE] = {};  // guarded by textLock
+  std::atomic<int32_t> nServerPort{0};
+  char szId[DEV_ID_SIZE] = {};  // written before the device is shared
+  int32_t nDevType = 0;
+  std::atomic<int32_t> bOnline{0};
+  CMySocket sigSocket;
+
+  // --- login and connection (device.cpp) ---
+  // (Re)opens the signalling connection; always 0. Safe from the operator's
+  // and the driver thread at once (serialised by connectLock).
+  int ConnectReg();
+  // Sends the CONNECT message. Runs on the share thread.
+  void SendLogin();
+  // SocketCallback of sigSocket; pUser is the device. Runs on the share thread.
+  static int OnSocketEvent(void* pUser, uint8_t* data, int32_t len, uint32_t ip, int32_t port, int32_t event);
+  // The Offline command. Operator's thread.
+  void GoOffline();
+  // Ends the device before it is destroyed: connection closed, every stream
+  // stopped and its sender waited for. Operator's thread.
+  void Shutdown();
+  // First step of closing the program: senders told to stop, the signalling
+  // socket detached from its share thread without an event.
+  void PrepareExit();
+  // Sends value on the signalling connection as one packet; logs the text
+  // when bLog is set. True when the socket accepted it. Any thread.
+  bool SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog);
+
+  // --- texts shared across threads ---
+  void SetId(const char* id);
+  void SetServer(const char* ip, int32_t port);
+  std::string GetServerIp() const;
+  void SetFramePath(const char* path);
+  std::string GetFramePath() const;
+  DeviceProperties GetProperties() const;
+  void SetProperties(const DeviceProperties& p);
+
+  // --- dispatcher (dispatcher.cpp, replies.cpp) ---
+  void OnSignalPacket(const uint8_t* data, int32_t len);
+  void DispatchSignal(const char* text, int32_t len);
+  void ReplyCalendar(const Json::Value& request);
+  void ReplyFileList(const Json::Value& request);
+  void ReplyVersionInfo(const Json::Value& request);
+  void OnControlRemotePlayback(const Json::Value& request);
+  void OnControlStream(const Json::Value& request);
+  // First claimed slot named by the request's PARAMETER/STREAMNAME, or null.
+  StreamSlot* FindStream(const Json::Value& request);
+
+  // --- tick and alarms (tick.cpp, alarms.cpp) ---
+  void Tick();
+  void SendGpsUpload(Json::Value& msg, const char* timeText);
+  void SendSpeedAlarm(Json::Value& msg, int64_t alarmTime);
+  void SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime);
+  void SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime);
+  // 0 when the socket accepted the emergency alarm, 1 when not. Operator's thread.
+  int UploadEmergencyAlarm();
+
+  // --- media requests (media/) ---
+  int OnRequestTalk(const Json::Value& request);
+  int OnRequestAliveVideo(const Json::Value& request);
+  int OnRequestDownloadVideo(const Json::Value& request);
+  int OnRequestRemotePlayback(const Json::Value& request);
+  // SocketCallback of every media connection; pUser is the StreamSlot.
+  static int MediaCallback(void* pUser, uint8_t* data, int32_t len, uint32_t ip, int32_t port, int32_t event);
+  static void OnMediaData(StreamSlot* slot, const uint8_t* data, int32_t len);
+  // Gives back slots whose stream never started and can no longer start.
+  // Driver thread (from Tick) or the signalling thread.
+  void ReapSlots();
+  // Stops every stream and waits until each slot is free. Operator's thread.
+  void StopStreams();
+
+ private:
+  void CloseSignal();
+
+  mutable std::mutex textLock;
+  std::mutex connectLock;  // serialises ConnectReg and the closes of sigSocket
+};
+
+// Process-wide counter of emergency alarm numbers (starts at 1).
+std::atomic<int32_t>& EmergencyAlarmCounter();
+
+// Address text to number: up to four "%d.%d.%d.%d" numbers (missing ones 0)
+// combined as ((a << 8 | b) << 8 | c) << 8 | d in 32-bit arithmetic.
+uint32_t AddressTextToIp(const char* text);

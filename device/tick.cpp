@@ -1,0 +1,104 @@
+#include <cstdio>
+
+#include "device/dev_q5.h"
+#include "device/gps_track.h"
+#include "platform/local_time.h"
+#include "platform/tick.h"
+
+namespace {
+constexpr int32_t kGpsPeriodMs = 10000;
+constexpr int32_t kKeepAlivePeriodMs = 15000;
+constexpr int32_t kReconnectPeriodMs = 15000;
+
+// "%d.%04d" of a position in 1/10000 degree.
+void FormatDegrees(int32_t value, char* out, size_t size) {
+  snprintf(out, size, "%d.%04d", value / 10000, value % 10000);
+}
+}  // namespace
+
+void CDevQ5::Tick() {
+  dwNow = GetTickCount();
+  // Automatic offline: the connection is closed silently; reconnection follows.
+  int32_t autoOffline = nAutoOffline.load();
+  if (autoOffline != 0 && bOnline.load() &&
+      PeriodDue(dwNow, dwLoginTime.load(), static_cast<int32_t>(static_cast<uint32_t>(autoOffline) * 1000u))) {
+    CloseSignal();
+    bOnline.store(0);
+    dwLastConnect.store(dwNow);
+  }
+  if (bOnline.load()) {
+    LocalTime now = GetLocalTime();
+    char timeText[16];
+    FormatTimeText(now, timeText, sizeof timeText);
+    // One message object per tick: members of the GPS upload carry over into
+    // the alarms, and those of each alarm into the next.
+    Json::Value msg;
+    msg["SESSION"] = "";
+    if (PeriodDue(dwNow, dwLastGps, kGpsPeriodMs)) {
+      if (bGps.load() == 1) SendGpsUpload(msg, timeText);
+      dwLastGps = dwNow;
+    }
+    int32_t interval = static_cast<int32_t>(static_cast<uint32_t>(nUploadInterval.load()) * 1000u);
+    if (PeriodDue(dwNow, dwLastAlarm, interval)) {
+      int64_t alarmTime = LocalTimeToEpoch(now);
+      if (bAutoUpload.load() == 1) {
+        if (bSpeedAlarm.load() == 1) SendSpeedAlarm(msg, alarmTime);
+        if (bCustomAlarm.load() == 1) SendCustomAlarmPair(msg, alarmTime);
+        SendVideoLostAlarm(msg, alarmTime);
+      }
+      dwLastAlarm = dwNow;
+    }
+  }
+  ReapSlots();
+  if (!bWantOnline.load()) return;
+  if (bOnline.load()) {
+    if (PeriodDue(dwNow, dwLastKeepAlive, kKeepAlivePeriodMs)) {
+      Json::Value keepAlive;
+      keepAlive["SESSION"] = "";
+      keepAlive["MODULE"] = "CERTIFICATE";
+      keepAlive["OPERATION"] = "KEEPALIVE";
+      SendSignalPacket(keepAlive, 0, 0);
+      dwLastKeepAlive = dwNow;
+    }
+    return;
+  }
+  if (PeriodDue(dwNow, dwLastConnect.load(), kReconnectPeriodMs)) {
+    CloseSignal();
+    ConnectReg();
+  }
+}
+
+void CDevQ5::SendGpsUpload(Json::Value& msg, const char* timeText) {
+  nSpeed += 2;
+  if (nSpeed > 140) nSpeed = 0;
+  nLongitude += 5;
+  nLatitude += 2;
+  if (nLongitude > 1200000) nLongitude = 1100000;
+  if (nLatitude > 300000) nLatitude = 200000;
+
+  char lon[24];
+  char lat[24];
+  const CGpsTrack& track = GlobalGpsTrack();
+  int32_t rows = track.Count();
+  if (rows > 0) {
+    if (nGpsRow < 0 || nGpsRow >= rows) nGpsRow = 0;
+    snprintf(lon, sizeof lon, "%s", track.Point(nGpsRow).szLongitude);
+    snprintf(lat, sizeof lat, "%s", track.Point(nGpsRow).szLatitude);
+  } else {
+    FormatDegrees(nLongitude, lon, sizeof lon);
+    FormatDegrees(nLatitude, lat, sizeof lat);
+  }
+  msg["MODULE"] = "DEVEMM";
+  msg["OPERATION"] = "SPI";
+  Json::Value& par = msg["PARAMETER"];
+  par["M"] = 1;
+  Json::Value& p = par["P"];
+  p["V"] = 0;
+  p["J"] = lon;
+  p["W"] = lat;
+  p["S"] = nSpeed * 100;
+  p["C"] = 5050;
+  p["T"] = timeText;
+  if (SendSignalPacket(msg, 0, 1)) nGpsSent.fetch_add(1);
+  if (rows > 0) nGpsRow = (nGpsRow + 1) % rows;
+}
