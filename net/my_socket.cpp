@@ -16,7 +16,7 @@
 #include "platform/sleep.h"
 
 namespace {
-constexpr int kCloseWaitLooks = 15000;  // 1 ms looks: 15 seconds in all
+constexpr int32_t kCloseWaitMs = 15000;
 
 bool SetNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL, 0);
@@ -180,12 +180,14 @@ void CMySocket::WaitReleased() {
     return;
   }
   if (bStopped.load()) return;
-  ShareWake(this);
-  for (int i = 0; i < kCloseWaitLooks; ++i) {
-    if (bStopped.load()) return;
-    SleepMs(1);
+  bool released;
+  if (group >= 0) {
+    released = ShareWaitReleased(this, kCloseWaitMs);
+  } else {
+    for (int i = 0; i < kCloseWaitMs && !bStopped.load(); ++i) SleepMs(1);
+    released = bStopped.load() != 0;
   }
-  OutputDebugLine("CMySocket - wait thread exit failed!");
+  if (!released) OutputDebugLine("CMySocket - wait thread exit failed!");
 }
 
 void CMySocket::CloseHandle() {

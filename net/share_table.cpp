@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cerrno>
 #include <memory>
 #include <mutex>
@@ -21,6 +23,7 @@ namespace {
 // thread's ending and a concurrent registration never leave a socket unserved.
 struct ShareGroup {
   std::mutex lock;
+  std::condition_variable released;  // signalled whenever a slot is emptied
   int32_t bStarted = 0;
   CMySocket* slots[SHARE_GROUP_SIZE] = {};
   int32_t errors[SHARE_GROUP_SIZE] = {};
@@ -53,6 +56,7 @@ void ReleaseSlotLocked(ShareGroup& g, int i) {
   g.errors[i] = 0;
   s->nShareGroup.store(-1);
   s->bStopped.store(1);
+  g.released.notify_all();
 }
 
 // Releases sockets their owners stopped and gathers the rest. False when the
@@ -206,6 +210,16 @@ void ShareWake(CMySocket* sock) {
   int32_t gi = sock->nShareGroup.load();
   if (gi < 0 || gi >= SHARE_GROUPS) return;
   Wake(g_groups[gi]);
+}
+
+bool ShareWaitReleased(CMySocket* sock, int32_t timeoutMs) {
+  int32_t gi = sock->nShareGroup.load();
+  if (gi < 0 || gi >= SHARE_GROUPS) return sock->bStopped.load() != 0;
+  ShareGroup& g = g_groups[gi];
+  std::unique_lock<std::mutex> lock(g.lock);
+  Wake(g);
+  return g.released.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [sock] { return sock->bStopped.load() != 0; });
 }
 
 bool ShareIsOwnThread(int32_t group) { return t_ownGroup == group; }

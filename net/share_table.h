@@ -14,6 +14,10 @@ int ShareRegister(CMySocket* sock);
 // at once instead of at the end of its 1-second wait.
 void ShareWake(CMySocket* sock);
 
+// Wakes sock's share thread and waits up to timeoutMs until it has released
+// the socket. True when released.
+bool ShareWaitReleased(CMySocket* sock, int32_t timeoutMs);
+
 // True when the calling thread is the share thread of group g.
 bool ShareIsOwnThread(int32_t group);
 
