@@ -1,0 +1,137 @@
+// Online, Offline, the emergency alarm and free-form commands against a
+// loopback server that answers logins. No driver thread runs here.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/fleet.h"
+#include "platform/process_init.h"
+#include "tests/support/debug_capture.h"
+#include "tests/support/login_server.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+struct DeviceView {
+  std::string ip;
+  int32_t port = 0;
+  int32_t bWantOnline = 0;
+  int32_t bOnline = 0;
+};
+
+DeviceView View(const CFleet& fleet, int32_t row) {
+  DeviceView v;
+  fleet.WithDevice(row, [&](CDevQ5& d) {
+    v.ip = d.GetServerIp();
+    v.port = d.nServerPort.load();
+    v.bWantOnline = d.bWantOnline.load();
+    v.bOnline = d.bOnline.load();
+  });
+  return v;
+}
+
+bool AllOnline(const CFleet& fleet, const std::vector<int32_t>& rows) {
+  for (int32_t r : rows)
+    if (!View(fleet, r).bOnline) return false;
+  return true;
+}
+
+class FleetOnlineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ProcessStartup(); }
+  DebugCapture capture;
+  CLoginServer server;
+  CTempDir dir;
+  CFleet fleet{dir.Path()};
+};
+
+TEST_F(FleetOnlineTest, SelectedRowsAloneGetTheAddressAndLogIn) {
+  fleet.AddDevices("O", 7);
+  ASSERT_TRUE(fleet.ApplySettings(server.Reg(), ""));
+  ASSERT_TRUE(fleet.GoOnline({2, 5}));
+  ASSERT_TRUE(WaitUntil([&] { return AllOnline(fleet, {2, 5}); }, kWaitMs));
+  for (int32_t r = 0; r < 7; ++r) {
+    DeviceView v = View(fleet, r);
+    bool selected = r == 2 || r == 5;
+    EXPECT_EQ(v.ip, selected ? "127.0.0.1" : "") << r;
+    EXPECT_EQ(v.port, selected ? server.Port() : 0) << r;
+    EXPECT_EQ(v.bWantOnline, selected ? 1 : 0) << r;
+  }
+  EXPECT_EQ(server.CountContaining("\"OPERATION\":\"CONNECT\""), 2);
+  EXPECT_EQ(server.CountContaining("\"DSNO\":\"O-0003\""), 1);
+  EXPECT_EQ(server.CountContaining("\"DSNO\":\"O-0006\""), 1);
+  EXPECT_EQ(fleet.Stats().nOnline, 2);
+
+  // Nothing selected: every device, in row order.
+  ASSERT_TRUE(fleet.GoOnline({}));
+  ASSERT_TRUE(WaitUntil([&] { return AllOnline(fleet, {0, 1, 2, 3, 4, 5, 6}); }, kWaitMs));
+  EXPECT_TRUE(server.WaitForCount("\"OPERATION\":\"CONNECT\"", 9, kWaitMs));
+
+  fleet.TakeOffline({});
+  FleetStats st = fleet.Stats();
+  EXPECT_EQ(st.nOnline, 0);
+  EXPECT_EQ(st.nConnecting, 0);
+  EXPECT_EQ(st.nOffline, 7);
+}
+
+TEST_F(FleetOnlineTest, RegWithoutColonConnectsNothingAndLogsTheError) {
+  fleet.AddDevices("N", 3);
+  fleet.ApplySettings("127.0.0.1", "");
+  EXPECT_FALSE(fleet.GoOnline({}));
+  EXPECT_EQ(capture.Count("dev - register address error."), 1);
+  EXPECT_EQ(capture.Count("dev - CDevQ5::ConnectReg"), 0);
+  for (int32_t r = 0; r < 3; ++r) {
+    DeviceView v = View(fleet, r);
+    EXPECT_EQ(v.ip, "");
+    EXPECT_EQ(v.bWantOnline, 0);
+  }
+  EXPECT_EQ(server.Accepted(), 0);
+}
+
+TEST_F(FleetOnlineTest, RegEndingInColonGivesPortZero) {
+  fleet.AddDevices("Z", 2);
+  fleet.ApplySettings("127.0.0.1:", "");
+  EXPECT_TRUE(fleet.GoOnline({1}));
+  DeviceView v = View(fleet, 1);
+  EXPECT_EQ(v.ip, "127.0.0.1");
+  EXPECT_EQ(v.port, 0);
+  EXPECT_EQ(v.bWantOnline, 1);
+  EXPECT_EQ(View(fleet, 0).bWantOnline, 0);
+  EXPECT_EQ(fleet.Stats().nConnecting, 1);
+  fleet.TakeOffline({1});
+  EXPECT_EQ(View(fleet, 1).bWantOnline, 0);
+}
+
+TEST_F(FleetOnlineTest, AlarmAndCommandGoToTheFirstSelectedDeviceOnly) {
+  fleet.AddDevices("A", 3);
+  fleet.ApplySettings(server.Reg(), "");
+  fleet.GoOnline({});
+  ASSERT_TRUE(WaitUntil([&] { return AllOnline(fleet, {0, 1, 2}); }, kWaitMs));
+
+  EXPECT_EQ(fleet.SendEmergencyAlarm({2, 1}), FLEET_SENT);
+  EXPECT_TRUE(server.WaitForCount("\"ALARMNAME\":\"110\"", 1, kWaitMs));
+  EXPECT_EQ(fleet.Stats().nAlarmsSent, 1);
+
+  // Comments are collected, not sent; the text is logged.
+  EXPECT_EQ(fleet.UploadCommand({1, 2}, "// note\n{\"OPERATION\":\"X\",\"N\":1}"), FLEET_SENT);
+  EXPECT_EQ(fleet.UploadCommand({1}, ""), FLEET_SENT);
+  EXPECT_EQ(fleet.UploadCommand({1}, "{\"OPERATION\":\"Y\" garbage"), FLEET_SENT);
+  EXPECT_TRUE(server.WaitForCount("{\"N\":1,\"OPERATION\":\"X\"}", 1, kWaitMs));
+  EXPECT_TRUE(server.WaitForCount("null", 1, kWaitMs));
+  // What the reader built before the error goes out.
+  EXPECT_TRUE(server.WaitForCount("{\"OPERATION\":\"Y\"}", 1, kWaitMs));
+  EXPECT_TRUE(capture.Has("{\"N\":1,\"OPERATION\":\"X\"}"));
+  EXPECT_GT(fleet.Stats().nBytesSent, 0u);
+
+  fleet.TakeOffline({0, 2});
+  EXPECT_EQ(View(fleet, 0).bOnline, 0);
+  EXPECT_EQ(View(fleet, 1).bOnline, 1);
+  EXPECT_EQ(View(fleet, 2).bOnline, 0);
+  fleet.TakeOffline({});
+}
+
+}  // namespace
