@@ -55,9 +55,9 @@ class CFrameReader {
   void Close();
   bool IsOpen() const { return nFd >= 0; }
 
-  // One step of the walk; info must not be null. *restarted (may be null) is set when this call
-  // started the file again from offset 0 ("dev - seek to file begin." is
-  // written then). Returns
+  // One step of the walk; info must not be null. *restarted (may be null) is
+  // set when this call started the file again from offset 0 ("dev - seek to
+  // file begin." is written then); a call can restart and yield a chunk. Returns
   //   CHUNK_OK:   the chunk at the position, described in *info; it stays
   //               there until Consume;
   //   CHUNK_SKIP: no chunk here, moved on by one byte;
