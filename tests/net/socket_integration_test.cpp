@@ -345,4 +345,28 @@ TEST_F(SocketTest, SocketClosedAndDestroyedByAnotherCallbackInTheSamePassIsNotTo
   a.Close();
 }
 
+TEST_F(SocketTest, SocketReopenedFromItsOwnClosedCallbackStaysServed) {
+  CMySocket sock;
+  CSocketProbe probe;
+  SocketParam param = probe.ConnectParam(server.Port());
+  std::atomic<int32_t> nReopen{-1};
+  probe.SetHook([&](const ProbeEvent& e) {
+    if (e.nEvent != SOCK_EVENT_CLOSED || nReopen.load() >= 0) return;
+    sock.Close();
+    nReopen.store(sock.Open(param));
+  });
+  ASSERT_EQ(sock.Open(param), 0);
+  ASSERT_TRUE(probe.WaitFor(SOCK_EVENT_CONNECTED, 1, kWait));
+  ASSERT_TRUE(server.WaitForConnections(1, kWait));
+  ASSERT_TRUE(server.Drop(1));
+  ASSERT_TRUE(WaitUntil([&] { return nReopen.load() >= 0; }, kWait));
+  EXPECT_EQ(nReopen.load(), 0);
+  // The new connection must be reported and served, not released with the old one.
+  EXPECT_TRUE(probe.WaitFor(SOCK_EVENT_CONNECTED, 2, kWait));
+  ASSERT_TRUE(server.WaitForConnections(2, kWait));
+  ASSERT_TRUE(server.SendRaw(2, BuildTextPacket("{}")));
+  EXPECT_TRUE(probe.WaitFor(SOCK_EVENT_DATA, 1, kWait));
+  sock.Close();
+}
+
 }  // namespace
