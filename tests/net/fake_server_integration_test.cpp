@@ -353,8 +353,12 @@ TEST_F(FakeServerTest, RecordsEveryClientsPacketsAndSurvivesGarbage) {
   for (auto& t : threads) t.join();
 
   ASSERT_TRUE(server.WaitForOperation(FAKE_ANY_CONN, "KEEPALIVE", kClients * (kPackets - 1), kWait));
-  ASSERT_TRUE(server.WaitForPacket([](const CapturedPacket& p) { return p.info.nType == NTYPE_DOWNLOAD && p.info.nChannel == 3; },
-                                   kWait));
+  for (int t = 0; t < kClients; ++t) {
+    CapturedPacket last;
+    ASSERT_TRUE(server.WaitForPacket(
+        [t](const CapturedPacket& p) { return p.info.nType == NTYPE_DOWNLOAD && p.info.nChannel == t; }, kWait, &last));
+    EXPECT_EQ(last.info.nPacketLen, 40012);
+  }
   int32_t badConn = server.WaitForDevice("B-1", kWait);
   ASSERT_GT(badConn, 0);
   ASSERT_TRUE(WaitUntil([&] { FakeConnInfo i; return server.Connection(badConn, &i) && i.nBytesIn == static_cast<int64_t>(junk.size()); }, kWait));

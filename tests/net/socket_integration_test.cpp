@@ -292,12 +292,12 @@ TEST_F(SocketTest, CloseFromTheCallbackOfAnotherSocketInTheGroupReturnsPromptly)
   Connect(a, probeA, 1);
   Connect(*b, probeB, 2);
   ASSERT_EQ(a.nShareGroup.load(), b->nShareGroup.load());
-  std::atomic<int64_t> closeMs{-1};
+  std::atomic<int32_t> closeMs{-1};
   probeA.SetHook([&](const ProbeEvent& e) {
     if (e.nEvent != SOCK_EVENT_DATA) return;
     int64_t t0 = NowMs();
     b->Close();
-    closeMs.store(NowMs() - t0);
+    closeMs.store(static_cast<int32_t>(NowMs() - t0));
   });
   ASSERT_TRUE(server.SendRaw(1, BuildTextPacket("{}")));
   ASSERT_TRUE(WaitUntil([&] { return closeMs.load() >= 0; }, kWait));

@@ -60,7 +60,8 @@ class CFakeServer {
   // Listens on 127.0.0.1 port 0 and starts the serving thread. False when the
   // server already runs or the listener cannot be made.
   bool Start();
-  // The listening port (kept across CloseListener and Restart); 0 before Start.
+  // The listening port, kept across CloseListener and Restart (a Start after
+  // Stop takes a new one); 0 before Start.
   uint16_t Port() const;
   // Closes every connection and the listener and joins the thread. Records
   // stay readable. Harmless when not running.
@@ -111,7 +112,7 @@ class CFakeServer {
   bool Restart();
   bool IsListening() const;
 
-  // --- records ---
+  // --- records (nConn may be FAKE_ANY_CONN where it is taken) ---
   std::vector<CapturedPacket> Packets(int32_t nConn) const;
   std::vector<CapturedPacket> AllPackets() const;
   std::vector<Json::Value> JsonMessages(int32_t nConn) const;
@@ -143,9 +144,9 @@ class CFakeServer {
   int32_t WaitForDevice(const std::string& dsno, int timeoutMs) const;
   int32_t WaitForStream(const std::string& streamName, int timeoutMs) const;
 
-  struct Conn;  // serving-thread state of one connection
 
  private:
+  struct Conn;  // serving state of one connection
   bool Listen();
   void Serve();
   void ServeOnce();
