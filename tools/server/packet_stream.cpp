@@ -20,7 +20,9 @@ int32_t CPacketStream::FillHeld(const uint8_t* data, size_t len, size_t* pUsed, 
   for (;;) {
     bool bHeaderKnown = held.size() >= static_cast<size_t>(PACKET_HEAD_LEN);
     if (bHeaderKnown && !ParsePacketHead(held.data(), info)) {
-      szBadSample = PrintableSample(held.data(), held.size(), 24);
+      std::vector<uint8_t> shown(held);
+      shown.insert(shown.end(), data + off, data + std::min(len, off + 24));
+      szBadSample = PrintableSample(shown.data(), shown.size(), 24);
       return FEED_BAD;
     }
     size_t need = bHeaderKnown ? static_cast<size_t>(info->nPacketLen) : static_cast<size_t>(PACKET_HEAD_LEN);
