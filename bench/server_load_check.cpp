@@ -464,6 +464,67 @@ std::string CpuModel() {
   fclose(f);
   return model;
 }
+// What the parent measured of the server over the steady part of the run.
+struct Measure {
+  double dSteadySec = 0;
+  double dCores = 0;
+  long nRssKb = 0;
+  long nPeakKb = 0;
+};
+
+// Lets the workers go, samples the server's CPU after a warm-up and again
+// just before the end, then its memory.
+Measure RunLoad(const std::vector<Worker>& workers, pid_t server, uint64_t durationMs) {
+  for (const Worker& w : workers) (void)!write(w.goFd, "g", 1);
+  uint64_t go = NowMs();
+  SleepUntil(go + std::min<uint64_t>(5000, durationMs / 4));
+  double cpu0 = ProcessCpuSec(server);
+  uint64_t w0 = NowMs();
+  SleepUntil(go + durationMs - 1000);
+  double cpu1 = ProcessCpuSec(server);
+  Measure m;
+  m.dSteadySec = static_cast<double>(NowMs() - w0) / 1000.0;
+  m.dCores = (cpu1 - cpu0) / m.dSteadySec;
+  m.nRssKb = ProcessStatusKb(server, "VmRSS");
+  m.nPeakKb = ProcessStatusKb(server, "VmHWM");
+  return m;
+}
+
+void Report(const Options& opt, const WorkerResult& load, const Measure& m) {
+  printf("sent in %d s: keepalives=%ld gps=%ld alarms=%ld (answers to keepalives: %ld; send failures %ld; closed %ld)\n",
+         opt.nDurationSec, load.nKeepAlives, load.nGps, load.nAlarms, load.nKeepAliveAnswers, load.nSendFailures,
+         load.nClosed);
+  printf("server CPU over the steady %.1f s: %.3f cores (user+system); RSS %.1f MB (peak %.1f MB)\n", m.dSteadySec,
+         m.dCores, static_cast<double>(m.nRssKb) / 1024.0, static_cast<double>(m.nPeakKb) / 1024.0);
+  printf("load client CPU: %.1f s over the whole run\n", load.dCpuSec);
+}
+
+// The number after " key=" in the server's summary line, -1 when absent.
+long SummaryValue(const std::string& line, const std::string& key) {
+  size_t pos = line.find(" " + key + "=");
+  return pos == std::string::npos ? -1 : atol(line.c_str() + pos + key.size() + 2);
+}
+
+// True when the server counted exactly what the workers sent.
+bool ServerCountedAll(const std::string& summary, const WorkerResult& load) {
+  bool bOk = SummaryValue(summary, "keepalives") == load.nKeepAlives && SummaryValue(summary, "gps") == load.nGps &&
+             SummaryValue(summary, "alarms") == load.nAlarms;
+  printf("server counted every message sent: %s\n", bOk ? "yes" : "NO");
+  return bOk;
+}
+
+// How many connections to hold: the request, capped to what one server
+// process can hold under the open-file limit.
+int CappedConnections(const Options& opt, long fdLimit) {
+  int n = static_cast<int>(std::min<long>(opt.nConnections, fdLimit - LOAD_SERVER_FIXED_FDS));
+  printf("machine: %ld cores (%s), open-file limit %ld per process\n", sysconf(_SC_NPROCESSORS_ONLN),
+         CpuModel().c_str(), fdLimit);
+  if (n < opt.nConnections) {
+    printf("note: %d connections requested; one server process can hold at most %d under this limit\n",
+           opt.nConnections, n);
+  }
+  return n;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -474,13 +535,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   long fdLimit = ProcessStartup();
-  int requested = opt.nConnections;
-  int n = static_cast<int>(std::min<long>(opt.nConnections, fdLimit - LOAD_SERVER_FIXED_FDS));
-  printf("machine: %ld cores (%s), open-file limit %ld per process\n", sysconf(_SC_NPROCESSORS_ONLN),
-         CpuModel().c_str(), fdLimit);
-  if (n < requested) {
-    printf("note: %d connections requested; one server process can hold at most %d under this limit\n", requested, n);
-  }
+  int n = CappedConnections(opt, fdLimit);
   ServerChild srv;
   std::string line;
   if (!StartServer(opt, &srv) || !ServerLine(&srv, "listening on", 10000, &line)) {
@@ -495,33 +550,15 @@ int main(int argc, char** argv) {
   WorkerResult login = Collect(workers);
   printf("logged in: %ld of %d connections in %.1f s (%zu client processes)\n", login.nLoggedIn, n,
          static_cast<double>(NowMs() - t0) / 1000.0, workers.size());
-
-  for (const Worker& w : workers) (void)!write(w.goFd, "g", 1);
-  uint64_t go = NowMs();
-  uint64_t warm = std::min<uint64_t>(5000, durationMs / 4);
-  SleepUntil(go + warm);
-  double cpu0 = ProcessCpuSec(srv.pid);
-  uint64_t w0 = NowMs();
-  SleepUntil(go + durationMs - 1000);
-  double cpu1 = ProcessCpuSec(srv.pid);
-  uint64_t w1 = NowMs();
-  long rssKb = ProcessStatusKb(srv.pid, "VmRSS");
-  long hwmKb = ProcessStatusKb(srv.pid, "VmHWM");
+  Measure m = RunLoad(workers, srv.pid, durationMs);
   WorkerResult load = Collect(workers);
   for (const Worker& w : workers) waitpid(w.pid, nullptr, 0);
-
-  double steadySec = static_cast<double>(w1 - w0) / 1000.0;
-  printf("sent in %d s: keepalives=%ld gps=%ld alarms=%ld (answers to keepalives: %ld; send failures %ld; closed %ld)\n",
-         opt.nDurationSec, load.nKeepAlives, load.nGps, load.nAlarms, load.nKeepAliveAnswers, load.nSendFailures,
-         load.nClosed);
-  printf("server CPU over the steady %.1f s: %.3f cores (user+system); RSS %.1f MB (peak %.1f MB)\n", steadySec,
-         (cpu1 - cpu0) / steadySec, static_cast<double>(rssKb) / 1024.0, static_cast<double>(hwmKb) / 1024.0);
-  printf("load client CPU: %.1f s over the whole run\n", load.dCpuSec);
+  Report(opt, load, m);
   kill(srv.pid, SIGTERM);
   bool bSummary = ServerLine(&srv, "summary", 10000, &line);
   printf("server %s\n", bSummary ? line.c_str() : "gave no summary");
   waitpid(srv.pid, nullptr, 0);
-  bool bOk = login.nLoggedIn == n && load.nClosed == 0 && bSummary;
+  bool bOk = login.nLoggedIn == n && load.nClosed == 0 && bSummary && ServerCountedAll(line, load);
   printf("%s\n", bOk ? "result: ok" : "result: FAILED");
   return bOk ? 0 : 1;
 }

@@ -81,8 +81,8 @@ TEST(ServerConsole, QueriesGoToTheirModules) {
             "{\"MODULE\":\"STORM\",\"OPERATION\":\"QUERYFILELIST\",\"PARAMETER\":{\"SERIAL\":2},\"SESSION\":\"\"}");
   EXPECT_EQ(RequestText("version A", 3, ""),
             "{\"MODULE\":\"DEVEMM\",\"OPERATION\":\"GETDEVVERSIONINFO\",\"PARAMETER\":{\"SERIAL\":3},\"SESSION\":\"\"}");
-  EXPECT_EQ(FindRequestSpec(CMD_DEVICES), nullptr);
-  EXPECT_EQ(FindRequestSpec(CMD_KICK), nullptr);
+  EXPECT_EQ(FindRequestForm(CMD_DEVICES), nullptr);
+  EXPECT_EQ(FindRequestForm(CMD_KICK), nullptr);
 }
 
 TEST(ServerConsole, AnswersCopyTheSerialOrCarryNull) {

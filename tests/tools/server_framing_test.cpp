@@ -206,4 +206,7 @@ TEST(ServerRecorder, StreamNamesCannotLeaveTheDirectory) {
   EXPECT_EQ(SafeFileName(""), "_");
   CRecorder rec("/tmp/dir");
   EXPECT_EQ(rec.PathOf("a/b", 3), "/tmp/dir/a_b-ch3.h264");
+  std::string error;
+  EXPECT_FALSE(CRecorder("/proc/self/status").PrepareDir(&error));  // a file, not a directory
+  EXPECT_FALSE(error.empty());
 }

@@ -326,7 +326,7 @@ TEST(ServerMedia, TalkStreamGetsAudioBack) {
 TEST(ServerMedia, RecordedFilesAreTheConcatenatedPayloads) {
   char dirTemplate[] = "/tmp/zel-record-XXXXXX";
   ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-  std::string dir = dirTemplate;
+  std::string dir = std::string(dirTemplate) + "/rec";  // missing: the server creates it
   ServerOptions opt = CTestServer::TestOptions();
   opt.szRecordDir = dir;
   CTestServer srv(opt);
@@ -362,7 +362,7 @@ TEST(ServerMedia, RecordedFilesAreTheConcatenatedPayloads) {
   EXPECT_EQ(slurp(dir + "/s1-ch0.h264"), want0);
   EXPECT_EQ(slurp(dir + "/s1-ch1.h264"), want1);
   srv.Stop();
-  std::filesystem::remove_all(dir);
+  std::filesystem::remove_all(dirTemplate);
 }
 
 TEST(ServerRequests, RepliesAreMatchedBySerial) {

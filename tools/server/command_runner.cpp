@@ -50,8 +50,8 @@ CConnection* CCommandRunner::DeviceConn(const std::string& id, std::string* why)
 }
 
 CCommandRunner::Lines CCommandRunner::SendRequest(const ConsoleCommand& cmd) {
-  const RequestSpec* spec = FindRequestSpec(cmd.nVerb);
-  if (!spec) return {"error: not a request"};
+  const RequestForm* form = FindRequestForm(cmd.nVerb);
+  if (!form) return {"error: not a request"};
   std::string device = cmd.szTarget;
   std::string stream;
   if (cmd.nVerb == CMD_STOP || cmd.nVerb == CMD_PAUSE || cmd.nVerb == CMD_RESUME || cmd.nVerb == CMD_DROP) {
@@ -63,21 +63,21 @@ CCommandRunner::Lines CCommandRunner::SendRequest(const ConsoleCommand& cmd) {
   std::string why;
   CConnection* conn = DeviceConn(device, &why);
   if (!conn) return {why};
-  bool bNewStream = spec->nStreamKind != REQ_NO_STREAM;
+  bool bNewStream = form->nStreamKind != REQ_NO_STREAM;
   if (bNewStream) stream = srv.Streams().NewName();
   int32_t serial = srv.NextSerial();
   Json::Value msg = BuildRequest(cmd, serial, stream, srv.IpAndPort());
   if (!srv.SendMessage(*conn, msg)) return {"error: sending to " + Printable(device) + " failed"};
-  srv.Pending().Add({serial, device, spec->szOperation, stream, CEventLoop::NowMs()});
+  srv.Pending().Add({serial, device, form->szOperation, stream, CEventLoop::NowMs()});
   if (bNewStream) {
     StreamRecord& rec = srv.Streams().Get(stream);
-    rec.nKind = spec->nStreamKind;
+    rec.nKind = form->nStreamKind;
     rec.szDevice = device;
     rec.nSerial = serial;
     rec.nMask = (cmd.nVerb == CMD_LIVE || cmd.nVerb == CMD_PLAYBACK) ? cmd.nMask : 0;
   }
   std::string named = bNewStream ? " STREAMNAME=" + stream : "";
-  return {"sent " + std::string(spec->szOperation) + " to " + Printable(device) + " SERIAL=" + std::to_string(serial) +
+  return {"sent " + std::string(form->szOperation) + " to " + Printable(device) + " SERIAL=" + std::to_string(serial) +
           named + ": " + WriteCompactJson(msg)};
 }
 

@@ -9,13 +9,13 @@ namespace {
 // What follows a verb.
 enum ArgShape { ARGS_NONE, ARGS_ID, ARGS_ID_MASK, ARGS_ID_OPT_MASK, ARGS_STREAM, ARGS_STREAM_CHANNEL, ARGS_ID_JSON };
 
-struct VerbSpec {
+struct VerbRow {
   const char* szName;
   int32_t nVerb;
   ArgShape shape;
 };
 
-const VerbSpec VERBS[] = {
+const VerbRow VERBS[] = {
     {"devices", CMD_DEVICES, ARGS_NONE},      {"live", CMD_LIVE, ARGS_ID_MASK},
     {"download", CMD_DOWNLOAD, ARGS_ID},      {"playback", CMD_PLAYBACK, ARGS_ID_OPT_MASK},
     {"talk", CMD_TALK, ARGS_ID},              {"stop", CMD_STOP, ARGS_STREAM},
@@ -56,17 +56,17 @@ std::string RestAfterTwoWords(const std::string& line) {
   return pos == std::string::npos ? std::string() : line.substr(pos);
 }
 
-ConsoleCommand ApplyArgs(const VerbSpec& spec, const std::vector<std::string>& w, const std::string& line) {
+ConsoleCommand ApplyArgs(const VerbRow& row, const std::vector<std::string>& w, const std::string& line) {
   ConsoleCommand cmd;
-  cmd.nVerb = spec.nVerb;
-  size_t want = spec.shape == ARGS_NONE ? 1 : (spec.shape == ARGS_ID || spec.shape == ARGS_STREAM) ? 2 : 3;
-  if (spec.shape == ARGS_ID_OPT_MASK && w.size() == 2) want = 2;
-  if (spec.shape == ARGS_ID_JSON ? w.size() < want : w.size() != want) {
-    return Invalid(std::string("wrong arguments for ") + spec.szName + " (try help)");
+  cmd.nVerb = row.nVerb;
+  size_t want = row.shape == ARGS_NONE ? 1 : (row.shape == ARGS_ID || row.shape == ARGS_STREAM) ? 2 : 3;
+  if (row.shape == ARGS_ID_OPT_MASK && w.size() == 2) want = 2;
+  if (row.shape == ARGS_ID_JSON ? w.size() < want : w.size() != want) {
+    return Invalid(std::string("wrong arguments for ") + row.szName + " (try help)");
   }
   if (w.size() > 1) cmd.szTarget = w[1];
   uint64_t v = 0;
-  switch (spec.shape) {
+  switch (row.shape) {
     case ARGS_ID_MASK:
     case ARGS_ID_OPT_MASK:
       cmd.nMask = 1;
@@ -89,8 +89,8 @@ ConsoleCommand ParseConsoleLine(const std::string& line) {
   std::vector<std::string> words;
   for (std::string w; in >> w;) words.push_back(w);
   if (words.empty()) return ConsoleCommand{};
-  for (const VerbSpec& spec : VERBS) {
-    if (words[0] == spec.szName) return ApplyArgs(spec, words, line);
+  for (const VerbRow& row : VERBS) {
+    if (words[0] == row.szName) return ApplyArgs(row, words, line);
   }
   return Invalid("unknown command: " + words[0] + " (try help)");
 }

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -15,6 +16,19 @@ std::string SafeFileName(const std::string& name) {
   }
   if (out.empty() || out[0] == '.') out.insert(out.begin(), '_');
   return out;
+}
+
+bool CRecorder::PrepareDir(std::string* error) const {
+  if (mkdir(szDir.c_str(), 0755) != 0 && errno != EEXIST) {
+    *error = "cannot create " + szDir + ": " + strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (stat(szDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || access(szDir.c_str(), W_OK) != 0) {
+    *error = szDir + " is not a writable directory";
+    return false;
+  }
+  return true;
 }
 
 std::string CRecorder::PathOf(const std::string& stream, int32_t channel) const {

@@ -18,6 +18,9 @@ class CRecorder {
   CRecorder& operator=(const CRecorder&) = delete;
 
   bool Enabled() const { return !szDir.empty(); }
+  // Creates the directory when it is missing; false with the reason when it
+  // is not a usable directory.
+  bool PrepareDir(std::string* error) const;
   // Appends n bytes to the stream's channel file. False when the file cannot
   // be opened or written (error then says why, once per file).
   bool Append(const std::string& stream, int32_t channel, const uint8_t* p, size_t n, std::string* error);

@@ -4,7 +4,7 @@
 #include "tools/server/stream_table.h"
 
 namespace {
-const RequestSpec REQUESTS[] = {
+const RequestForm REQUESTS[] = {
     {CMD_LIVE, "MEDIASTREAMMODEL", "REQUESTALIVEVIDEO", SKIND_LIVE, -1},
     {CMD_DOWNLOAD, "MEDIASTREAMMODEL", "REQUESTDOWNLOADVIDEO", SKIND_DOWNLOAD, -1},
     {CMD_PLAYBACK, "MEDIASTREAMMODEL", "REQUESTREMOTEPLAYBACK", SKIND_PLAYBACK, -1},
@@ -19,31 +19,31 @@ const RequestSpec REQUESTS[] = {
 };
 }  // namespace
 
-const RequestSpec* FindRequestSpec(int32_t nVerb) {
-  for (const RequestSpec& spec : REQUESTS) {
-    if (spec.nVerb == nVerb) return &spec;
+const RequestForm* FindRequestForm(int32_t nVerb) {
+  for (const RequestForm& form : REQUESTS) {
+    if (form.nVerb == nVerb) return &form;
   }
   return nullptr;
 }
 
 Json::Value BuildRequest(const ConsoleCommand& cmd, int32_t nSerial, const std::string& szStream,
                          const std::string& szIpPort) {
-  const RequestSpec* spec = FindRequestSpec(cmd.nVerb);
+  const RequestForm* form = FindRequestForm(cmd.nVerb);
   Json::Value msg(Json::objectValue);
-  if (!spec) return msg;
+  if (!form) return msg;
   msg["SESSION"] = "";
-  msg["MODULE"] = spec->szModule;
-  msg["OPERATION"] = spec->szOperation;
+  msg["MODULE"] = form->szModule;
+  msg["OPERATION"] = form->szOperation;
   Json::Value& param = msg["PARAMETER"];
   param["SERIAL"] = nSerial;
-  if (spec->nStreamKind != REQ_NO_STREAM) {
+  if (form->nStreamKind != REQ_NO_STREAM) {
     param["STREAMNAME"] = szStream;
     param["IPANDPORT"] = szIpPort;
   }
   if (cmd.nVerb == CMD_LIVE || cmd.nVerb == CMD_PLAYBACK) param["CHANNEL"] = Json::UInt(cmd.nMask);
-  if (spec->nPlaybackCmd >= 0) {
+  if (form->nPlaybackCmd >= 0) {
     param["STREAMNAME"] = cmd.szTarget;
-    param["PALYBACKCMD"] = spec->nPlaybackCmd;
+    param["PALYBACKCMD"] = form->nPlaybackCmd;
   }
   if (cmd.nVerb == CMD_DROP) {
     param["STREAMNAME"] = cmd.szTarget;

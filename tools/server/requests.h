@@ -7,7 +7,7 @@
 #include "tools/server/console.h"
 
 // How a console verb turns into a request to a device.
-struct RequestSpec {
+struct RequestForm {
   int32_t nVerb;
   const char* szModule;
   const char* szOperation;
@@ -16,8 +16,8 @@ struct RequestSpec {
 };
 constexpr int32_t REQ_NO_STREAM = -2;
 
-// The spec of a request verb (live ... version), null for the others.
-const RequestSpec* FindRequestSpec(int32_t nVerb);
+// The form of a request verb (live ... version), null for the others.
+const RequestForm* FindRequestForm(int32_t nVerb);
 
 // Builds the request of cmd: SESSION "", MODULE, OPERATION and PARAMETER with
 // SERIAL. Stream-opening requests add the new STREAMNAME and IPANDPORT (and

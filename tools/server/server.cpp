@@ -26,6 +26,7 @@ CServer::CServer(CEventLoop& loopIn, const ServerOptions& opt, COutput& outIn)
 CServer::~CServer() { Shutdown(); }
 
 bool CServer::Start(std::string* error) {
+  if (recorder.Enabled() && !recorder.PrepareDir(error)) return false;
   nListenFd = OpenListener(options.szListenIp, options.nPort, error);
   if (nListenFd < 0) return false;
   nPort = LocalPort(nListenFd);
