@@ -13,7 +13,7 @@
 #include "platform/tick.h"
 #include "tests/app/fleet_test_listener.h"
 #include "tests/support/debug_capture.h"
-#include "tests/support/login_server.h"
+#include "tests/app/server_texts.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait.h"
 
@@ -63,11 +63,12 @@ TEST_F(FleetDriverTest, StartsWithoutListFileAndTicksDevicesAddedLater) {
 }
 
 TEST_F(FleetDriverTest, RowImageFollowsLoginAndLogoutWithinAPass) {
-  CLoginServer server;
+  CFakeServer server;
+  ASSERT_TRUE(server.Start());
   CRecordingListener listener;
   CFleet fleet(dir.Path(), &listener);
   fleet.LoadAll();  // the ordinary 2-second pause
-  fleet.ApplySettings(server.Reg(), "");
+  fleet.ApplySettings(ServerReg(server), "");
   fleet.AddDevices("I", 3);
   fleet.GoOnline({1});
   ASSERT_TRUE(WaitUntil([&] { return Online(fleet, 1); }, kWaitMs));
@@ -101,11 +102,12 @@ TEST_F(FleetDriverTest, CloseDoesNotWaitOutThePause) {
 // Deletes random batches while the driver ticks logged-in devices that send
 // GPS and alarms; run under the address and thread sanitizers.
 TEST_F(FleetDriverTest, DeletingWhileTheDriverTicksIsSafe) {
-  CLoginServer server;
+  CFakeServer server;
+  ASSERT_TRUE(server.Start());
   CFleet fleet(dir.Path());
   fleet.SetPassPause(1);
   fleet.LoadAll();
-  fleet.ApplySettings(server.Reg(), "");
+  fleet.ApplySettings(ServerReg(server), "");
   ASSERT_EQ(fleet.AddDevices("S", 500), 500);
   DeviceProperties busy;
   busy.bAutoUpload = 1;
@@ -134,7 +136,7 @@ TEST_F(FleetDriverTest, DeletingWhileTheDriverTicksIsSafe) {
   }
   FleetStats st = fleet.Stats();
   EXPECT_EQ(st.nDevices, 0);
-  EXPECT_GT(server.CountContaining("\"OPERATION\":\"SPI\""), 0);
+  EXPECT_GT(CountTexts(server, "\"OPERATION\":\"SPI\""), 0);
   EXPECT_TRUE(fleet.SaveAndRelease());
   EXPECT_EQ(dir.Read("list.txt"), std::string("{\"COUNT\":0}") + '\0');
 }

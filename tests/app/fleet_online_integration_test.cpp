@@ -8,7 +8,7 @@
 #include "app/fleet.h"
 #include "platform/process_init.h"
 #include "tests/support/debug_capture.h"
-#include "tests/support/login_server.h"
+#include "tests/app/server_texts.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait.h"
 
@@ -42,16 +42,19 @@ bool AllOnline(const CFleet& fleet, const std::vector<int32_t>& rows) {
 
 class FleetOnlineTest : public ::testing::Test {
  protected:
-  void SetUp() override { ProcessStartup(); }
+  void SetUp() override {
+    ProcessStartup();
+    ASSERT_TRUE(server.Start());
+  }
   DebugCapture capture;
-  CLoginServer server;
+  CFakeServer server;
   CTempDir dir;
   CFleet fleet{dir.Path()};
 };
 
 TEST_F(FleetOnlineTest, SelectedRowsAloneGetTheAddressAndLogIn) {
   fleet.AddDevices("O", 7);
-  ASSERT_TRUE(fleet.ApplySettings(server.Reg(), ""));
+  ASSERT_TRUE(fleet.ApplySettings(ServerReg(server), ""));
   ASSERT_TRUE(fleet.GoOnline({2, 5}));
   ASSERT_TRUE(WaitUntil([&] { return AllOnline(fleet, {2, 5}); }, kWaitMs));
   for (int32_t r = 0; r < 7; ++r) {
@@ -61,15 +64,15 @@ TEST_F(FleetOnlineTest, SelectedRowsAloneGetTheAddressAndLogIn) {
     EXPECT_EQ(v.port, selected ? server.Port() : 0) << r;
     EXPECT_EQ(v.bWantOnline, selected ? 1 : 0) << r;
   }
-  EXPECT_EQ(server.CountContaining("\"OPERATION\":\"CONNECT\""), 2);
-  EXPECT_EQ(server.CountContaining("\"DSNO\":\"O-0003\""), 1);
-  EXPECT_EQ(server.CountContaining("\"DSNO\":\"O-0006\""), 1);
+  EXPECT_EQ(CountTexts(server, "\"OPERATION\":\"CONNECT\""), 2);
+  EXPECT_EQ(CountTexts(server, "\"DSNO\":\"O-0003\""), 1);
+  EXPECT_EQ(CountTexts(server, "\"DSNO\":\"O-0006\""), 1);
   EXPECT_EQ(fleet.Stats().nOnline, 2);
 
   // Nothing selected: every device, in row order.
   ASSERT_TRUE(fleet.GoOnline({}));
   ASSERT_TRUE(WaitUntil([&] { return AllOnline(fleet, {0, 1, 2, 3, 4, 5, 6}); }, kWaitMs));
-  EXPECT_TRUE(server.WaitForCount("\"OPERATION\":\"CONNECT\"", 9, kWaitMs));
+  EXPECT_TRUE(WaitTexts(server, "\"OPERATION\":\"CONNECT\"", 9, kWaitMs));
 
   fleet.TakeOffline({});
   FleetStats st = fleet.Stats();
@@ -89,7 +92,7 @@ TEST_F(FleetOnlineTest, RegWithoutColonConnectsNothingAndLogsTheError) {
     EXPECT_EQ(v.ip, "");
     EXPECT_EQ(v.bWantOnline, 0);
   }
-  EXPECT_EQ(server.Accepted(), 0);
+  EXPECT_EQ(server.ConnectionCount(), 0);
 }
 
 TEST_F(FleetOnlineTest, RegEndingInColonGivesPortZero) {
@@ -108,22 +111,22 @@ TEST_F(FleetOnlineTest, RegEndingInColonGivesPortZero) {
 
 TEST_F(FleetOnlineTest, AlarmAndCommandGoToTheFirstSelectedDeviceOnly) {
   fleet.AddDevices("A", 3);
-  fleet.ApplySettings(server.Reg(), "");
+  fleet.ApplySettings(ServerReg(server), "");
   fleet.GoOnline({});
   ASSERT_TRUE(WaitUntil([&] { return AllOnline(fleet, {0, 1, 2}); }, kWaitMs));
 
   EXPECT_EQ(fleet.SendEmergencyAlarm({2, 1}), FLEET_SENT);
-  EXPECT_TRUE(server.WaitForCount("\"ALARMNAME\":\"110\"", 1, kWaitMs));
+  EXPECT_TRUE(WaitTexts(server, "\"ALARMNAME\":\"110\"", 1, kWaitMs));
   EXPECT_EQ(fleet.Stats().nAlarmsSent, 1);
 
   // Comments are collected, not sent; the text is logged.
   EXPECT_EQ(fleet.UploadCommand({1, 2}, "// note\n{\"OPERATION\":\"X\",\"N\":1}"), FLEET_SENT);
   EXPECT_EQ(fleet.UploadCommand({1}, ""), FLEET_SENT);
   EXPECT_EQ(fleet.UploadCommand({1}, "{\"OPERATION\":\"Y\" garbage"), FLEET_SENT);
-  EXPECT_TRUE(server.WaitForCount("{\"N\":1,\"OPERATION\":\"X\"}", 1, kWaitMs));
-  EXPECT_TRUE(server.WaitForCount("null", 1, kWaitMs));
+  EXPECT_TRUE(WaitTexts(server, "{\"N\":1,\"OPERATION\":\"X\"}", 1, kWaitMs));
+  EXPECT_TRUE(WaitTexts(server, "null", 1, kWaitMs));
   // What the reader built before the error goes out.
-  EXPECT_TRUE(server.WaitForCount("{\"OPERATION\":\"Y\"}", 1, kWaitMs));
+  EXPECT_TRUE(WaitTexts(server, "{\"OPERATION\":\"Y\"}", 1, kWaitMs));
   EXPECT_TRUE(capture.Has("{\"N\":1,\"OPERATION\":\"X\"}"));
   EXPECT_GT(fleet.Stats().nBytesSent, 0u);
 

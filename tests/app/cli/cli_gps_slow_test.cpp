@@ -5,22 +5,23 @@
 #include <string>
 
 #include "tests/app/cli/cli_process.h"
-#include "tests/support/login_server.h"
+#include "tests/app/server_texts.h"
 
 namespace {
 
 TEST(CliGpsTest, LoggedInDeviceUploadsGpsSeenByTheServer) {
-  CLoginServer server;
+  CFakeServer server;
+  ASSERT_TRUE(server.Start());
   CTempDir dir;
-  ASSERT_TRUE(dir.Write("devset.txt", "{\"REG\":\"" + server.Reg() + "\"}"));
+  ASSERT_TRUE(dir.Write("devset.txt", "{\"REG\":\"" + ServerReg(server) + "\"}"));
   CCliProcess cli(dir);
   ASSERT_TRUE(cli.Start({"-e", "add GPS 1", "-e", "online", "-e", "option GPS=1"}));
-  EXPECT_TRUE(server.WaitForCount("\"DSNO\":\"GPS\"", 1, 20000));
+  EXPECT_TRUE(WaitTexts(server, "\"DSNO\":\"GPS\"", 1, 20000));
   // The driver ticks every 2 s; the period is measured from the device's creation.
-  EXPECT_TRUE(server.WaitForCount("\"OPERATION\":\"SPI\"", 1, 30000));
+  EXPECT_TRUE(WaitTexts(server, "\"OPERATION\":\"SPI\"", 1, 30000));
   std::string spi;
-  for (const std::string& t : server.Texts())
-    if (t.find("\"OPERATION\":\"SPI\"") != std::string::npos) spi = t;
+  for (const CapturedPacket& p : server.AllPackets())
+    if (p.Operation() == "SPI") spi = p.szText;
   EXPECT_NE(spi.find("\"MODULE\":\"DEVEMM\""), std::string::npos) << spi;
   ASSERT_TRUE(cli.Send("stats\nstatus 0\nquit\n"));
   EXPECT_EQ(cli.WaitExit(20000), 0) << cli.Err();

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tests/app/cli/cli_process.h"
-#include "tests/support/login_server.h"
+#include "tests/app/server_texts.h"
 
 namespace {
 
@@ -16,14 +16,15 @@ void WriteDevset(const CTempDir& dir, const std::string& reg) {
 }
 
 TEST(CliProcessTest, AddOnlineOptionAndQuitFromStandardInput) {
-  CLoginServer server;
+  CFakeServer server;
+  ASSERT_TRUE(server.Start());
   CTempDir dir;
-  WriteDevset(dir, server.Reg());
+  WriteDevset(dir, ServerReg(server));
   CCliProcess cli(dir);
   ASSERT_TRUE(cli.Start({}));
   ASSERT_TRUE(cli.Send("add CAR 2\nonline\noption GPS=1\n"));
-  EXPECT_TRUE(server.WaitForCount("\"DSNO\":\"CAR-0002\"", 1, kWaitMs));
-  EXPECT_TRUE(server.WaitForCount("\"DSNO\":\"CAR-0001\"", 1, kWaitMs));
+  EXPECT_TRUE(WaitTexts(server, "\"DSNO\":\"CAR-0002\"", 1, kWaitMs));
+  EXPECT_TRUE(WaitTexts(server, "\"DSNO\":\"CAR-0001\"", 1, kWaitMs));
   // The login reply makes the devices online: ask until the list says so.
   EXPECT_TRUE(WaitUntil(
       [&] {
@@ -34,7 +35,7 @@ TEST(CliProcessTest, AddOnlineOptionAndQuitFromStandardInput) {
   ASSERT_TRUE(cli.Send("status 1\nquit\n"));
   EXPECT_EQ(cli.WaitExit(kWaitMs), 0) << cli.Err();
   std::string out = cli.Out();
-  EXPECT_NE(out.find("title: ZEL - " + server.Reg() + "\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("title: ZEL - " + ServerReg(server) + "\n"), std::string::npos) << out;
   EXPECT_NE(out.find("pane 0: 合计: 0\n"), std::string::npos) << out;
   EXPECT_NE(out.find("added 2\n"), std::string::npos) << out;
   EXPECT_NE(out.find("online, gps: 0 alarm: 0\n"), std::string::npos) << out;
