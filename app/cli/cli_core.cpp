@@ -248,5 +248,8 @@ std::string CCliCore::HelpText() {
   std::string text;
   for (const CommandRow& row : kCommands) text += std::string("  ") + row.szUsage + "\n";
   text += "Rows are 0-based indices; none given means nothing is selected.\n";
+  text += "option without IDX starts from the dialog defaults and sets every device;\n"
+          "with IDX it starts from that device's values and sets it alone.\n"
+          "add \"\" 1 adds one device with an empty ID.\n";
   return text;
 }

@@ -7,6 +7,7 @@
 
 #include "app/fleet.h"
 #include "platform/process_init.h"
+#include "platform/tick.h"
 #include "tests/support/debug_capture.h"
 #include "tests/app/server_texts.h"
 #include "tests/support/temp_dir.h"
@@ -134,6 +135,32 @@ TEST_F(FleetOnlineTest, AlarmAndCommandGoToTheFirstSelectedDeviceOnly) {
   EXPECT_EQ(View(fleet, 0).bOnline, 0);
   EXPECT_EQ(View(fleet, 1).bOnline, 1);
   EXPECT_EQ(View(fleet, 2).bOnline, 0);
+  fleet.TakeOffline({});
+}
+
+TEST_F(FleetOnlineTest, StatisticsCountWhatTheSocketsAccepted) {
+  fleet.AddDevices("C", 2);
+  fleet.ApplySettings(ServerReg(server), "");
+  fleet.GoOnline({0});
+  ASSERT_TRUE(WaitUntil([&] { return AllOnline(fleet, {0}); }, kWaitMs));
+  DeviceProperties all;
+  all.bAutoUpload = 1;
+  all.bGps = 1;
+  fleet.ApplyProperties({0}, all);
+  uint64_t bytesBefore = fleet.Stats().nBytesSent;
+  // GPS and the alarm cycle fall due; one tick sends the GPS upload, the
+  // speed alarm, the customised start and end and the video-lost alarm.
+  AdvanceTickCount(11000);
+  fleet.WithDevice(0, [](CDevQ5& d) { d.Tick(); });
+  EXPECT_TRUE(WaitTexts(server, "\"OPERATION\":\"SENDALARMINFO\"", 4, kWaitMs));
+  EXPECT_TRUE(WaitTexts(server, "\"OPERATION\":\"SPI\"", 1, kWaitMs));
+  FleetStats st = fleet.Stats();
+  EXPECT_EQ(st.nGpsSent, 1);
+  EXPECT_EQ(st.nAlarmsSent, 4);
+  EXPECT_GT(st.nBytesSent, bytesBefore + 5 * 12);
+  EXPECT_EQ(st.nOnline, 1);
+  EXPECT_EQ(st.nOffline, 1);
+  EXPECT_EQ(fleet.StatusText(0), "online, gps: 1 alarm: 1");
   fleet.TakeOffline({});
 }
 

@@ -181,4 +181,45 @@ TEST_F(FleetRowsTest, StatusTextCountsGpsAndCustomisedAlarmsSinceCreation) {
   fleet.WithDevice(0, [](CDevQ5& d) { d.bOnline.store(0); });
 }
 
+TEST_F(FleetRowsTest, StatisticsCountClaimedStreamsByKindAndConnectionStates) {
+  fleet.AddDevices("M", 3);
+  auto claim = [](StreamSlot& s, int32_t kind, int32_t inUse) {
+    s.nKind.store(kind);
+    s.bInUse.store(inUse);
+  };
+  fleet.WithDevice(0, [&](CDevQ5& d) {
+    claim(d.streams[0], STREAM_PLAYBACK, 1);
+    claim(d.streams[7], STREAM_TALK, 1);
+    claim(d.streams[8], STREAM_LIVE, 0);  // free slots do not count
+    d.bWantOnline.store(1);
+  });
+  fleet.WithDevice(2, [&](CDevQ5& d) {
+    claim(d.streams[49], STREAM_PLAYBACK, 1);
+    d.bOnline.store(1);
+    d.nGpsSent.store(4);
+    d.nAlarmsSent.store(6);
+  });
+  FleetStats st = fleet.Stats();
+  EXPECT_EQ(st.nDevices, 3);
+  EXPECT_EQ(st.nOnline, 1);
+  EXPECT_EQ(st.nConnecting, 1);
+  EXPECT_EQ(st.nOffline, 1);
+  EXPECT_EQ(st.nGpsSent, 4);
+  EXPECT_EQ(st.nAlarmsSent, 6);
+  EXPECT_EQ(st.nStreams[STREAM_LIVE], 0);
+  EXPECT_EQ(st.nStreams[STREAM_TALK], 1);
+  EXPECT_EQ(st.nStreams[STREAM_DOWNLOAD], 0);
+  EXPECT_EQ(st.nStreams[STREAM_PLAYBACK], 2);
+  // The slots were never really claimed: give them back before the devices go.
+  fleet.WithDevice(0, [&](CDevQ5& d) {
+    claim(d.streams[0], STREAM_LIVE, 0);
+    claim(d.streams[7], STREAM_LIVE, 0);
+    d.bWantOnline.store(0);
+  });
+  fleet.WithDevice(2, [&](CDevQ5& d) {
+    claim(d.streams[49], STREAM_LIVE, 0);
+    d.bOnline.store(0);
+  });
+}
+
 }  // namespace
