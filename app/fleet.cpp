@@ -126,6 +126,7 @@ FleetStats CFleet::Stats() const {
   }
   st.nBytesSent = BytesSent();
   st.nLastPassMs = nLastPassMs.load();
+  st.nMaxPassMs = nMaxPassMs.load();
   st.nPasses = nPasses.load();
   return st;
 }

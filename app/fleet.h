@@ -50,6 +50,7 @@ struct FleetStats {
   int32_t nStreams[4] = {}; // claimed stream slots by kind (STREAM_LIVE ... STREAM_PLAYBACK)
   uint64_t nBytesSent = 0;  // bytes every socket of the process accepted
   uint32_t nLastPassMs = 0; // length of the driver's last pass
+  uint32_t nMaxPassMs = 0;  // length of the driver's longest pass since the fleet was made
   uint32_t nPasses = 0;     // driver passes completed
 };
 
@@ -185,6 +186,7 @@ class CFleet {
   std::atomic<int32_t> bLoaded{0};
   std::atomic<uint32_t> nPassPauseMs{FLEET_PASS_PAUSE_MS};
   std::atomic<uint32_t> nLastPassMs{0};
+  std::atomic<uint32_t> nMaxPassMs{0};
   std::atomic<uint32_t> nPasses{0};
   std::mutex pauseLock;
   std::condition_variable pauseWake;

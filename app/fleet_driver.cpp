@@ -19,7 +19,9 @@ void CFleet::RunDriver() {
     auto start = std::chrono::steady_clock::now();
     DriverPass();
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    nLastPassMs.store(static_cast<uint32_t>(ms.count()));
+    uint32_t passMs = static_cast<uint32_t>(ms.count());
+    nLastPassMs.store(passMs);
+    if (passMs > nMaxPassMs.load()) nMaxPassMs.store(passMs);  // the driver alone writes it
     nPasses.fetch_add(1);
     PauseBetweenPasses();
   }

@@ -20,7 +20,7 @@ void CDevQ5::SendSpeedAlarm(Json::Value& msg, int64_t alarmTime) {
   par["ALARMNAME"] = "TOO FAST";
   par["RUN"] = 1;
   ++nSpeedAlarmUid;
-  if (SendSignalPacket(msg, 0, 1)) nAlarmsSent.fetch_add(1);
+  if (SendSignalPacket(msg, 0, 1, true)) nAlarmsSent.fetch_add(1);
 }
 
 void CDevQ5::SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime) {
@@ -35,12 +35,12 @@ void CDevQ5::SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime) {
   par["CMDTYPE"] = 1;
   // The number moves on only when the start was accepted, so a start that
   // could not be sent is tried again with the same number next cycle.
-  if (SendSignalPacket(msg, 0, 0)) {
+  if (SendSignalPacket(msg, 0, 0, true)) {
     nSosUid.fetch_add(1);
     nAlarmsSent.fetch_add(1);
   }
   par["CMDTYPE"] = 0;
-  if (SendSignalPacket(msg, 0, 0)) nAlarmsSent.fetch_add(1);
+  if (SendSignalPacket(msg, 0, 0, true)) nAlarmsSent.fetch_add(1);
 }
 
 void CDevQ5::SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime) {

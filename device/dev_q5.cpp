@@ -113,8 +113,8 @@ void CDevQ5::PrepareExit() {
   ShareWake(&sigSocket);
 }
 
-bool CDevQ5::SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog) {
-  return SendSignalPacketOn(sigSocket, value, timeoutMs, bLog, false);
+bool CDevQ5::SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog, bool bMore) {
+  return SendSignalPacketOn(sigSocket, value, timeoutMs, bLog, false, bMore);
 }
 
 void CDevQ5::SetId(const char* id) { CopyText(szId, sizeof szId, id); }

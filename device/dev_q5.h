@@ -96,8 +96,9 @@ class CDevQ5 {
   // socket detached from its share thread without an event.
   void PrepareExit();
   // Sends value on the signalling connection as one packet; logs the text
-  // when bLog is set. True when the socket accepted it. Any thread.
-  bool SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog);
+  // when bLog is set; bMore: another packet of this thread follows at once
+  // (CMySocket::Send). True when the socket accepted it. Any thread.
+  bool SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog, bool bMore = false);
 
   // --- texts shared across threads ---
   void SetId(const char* id);
@@ -121,7 +122,14 @@ class CDevQ5 {
 
   // --- tick and alarms (tick.cpp, alarms.cpp) ---
   void Tick();
-  void SendGpsUpload(Json::Value& msg, const char* timeText);
+  // bMore: the alarm cycle follows in the same Tick (its last message ends the burst).
+  void SendGpsUpload(Json::Value& msg, const char* timeText, bool bMore = false);
+  // True when the alarm period is due at dwNow, and when the alarm cycle will
+  // also send (bAutoUpload). Driver thread.
+  bool AlarmPeriodDue() const;
+  bool AlarmCycleDue() const;
+  // The alarm cycle's messages; each but the video-lost alarm, which ends the
+  // cycle, is sent with bMore.
   void SendSpeedAlarm(Json::Value& msg, int64_t alarmTime);
   void SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime);
   void SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime);

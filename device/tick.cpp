@@ -26,16 +26,23 @@ void CDevQ5::Tick() {
     bOnline.store(0);
     dwLastConnect.store(dwNow);
   }
-  if (bOnline.load()) {
+  // Most Ticks find nothing due: the message object is made only when needed.
+  if (bOnline.load() && (PeriodDue(dwNow, dwLastGps, kGpsPeriodMs) || AlarmPeriodDue())) {
     LocalTime now = GetLocalTime();
-    char timeText[16];
-    FormatTimeText(now, timeText, sizeof timeText);
     // One message object per tick: members of the GPS upload carry over into
     // the alarms, and those of each alarm into the next.
     Json::Value msg;
     msg["SESSION"] = "";
+    // The messages of one Tick leave as one burst: each but the last is sent
+    // with bMore, so that the system puts them on the wire together.
+    bool bGpsHeld = false;
     if (PeriodDue(dwNow, dwLastGps, kGpsPeriodMs)) {
-      if (bGps.load() == 1) SendGpsUpload(msg, timeText);
+      if (bGps.load() == 1) {
+        char timeText[16];
+        FormatTimeText(now, timeText, sizeof timeText);
+        bGpsHeld = AlarmCycleDue();
+        SendGpsUpload(msg, timeText, bGpsHeld);
+      }
       dwLastGps = dwNow;
     }
     int32_t interval = static_cast<int32_t>(static_cast<uint32_t>(nUploadInterval.load()) * 1000u);
@@ -44,10 +51,13 @@ void CDevQ5::Tick() {
       if (bAutoUpload.load() == 1) {
         if (bSpeedAlarm.load() == 1) SendSpeedAlarm(msg, alarmTime);
         if (bCustomAlarm.load() == 1) SendCustomAlarmPair(msg, alarmTime);
-        SendVideoLostAlarm(msg, alarmTime);
+        SendVideoLostAlarm(msg, alarmTime);  // ends the burst
+        bGpsHeld = false;
       }
       dwLastAlarm = dwNow;
     }
+    // The settings changed between the two steps and no alarm followed.
+    if (bGpsHeld) sigSocket.Flush();
   }
   ReapSlots();
   if (!bWantOnline.load()) return;
@@ -68,7 +78,14 @@ void CDevQ5::Tick() {
   }
 }
 
-void CDevQ5::SendGpsUpload(Json::Value& msg, const char* timeText) {
+bool CDevQ5::AlarmPeriodDue() const {
+  int32_t interval = static_cast<int32_t>(static_cast<uint32_t>(nUploadInterval.load()) * 1000u);
+  return PeriodDue(dwNow, dwLastAlarm, interval);
+}
+
+bool CDevQ5::AlarmCycleDue() const { return AlarmPeriodDue() && bAutoUpload.load() == 1; }
+
+void CDevQ5::SendGpsUpload(Json::Value& msg, const char* timeText, bool bMore) {
   nSpeed += 2;
   if (nSpeed > 140) nSpeed = 0;
   nLongitude += 5;
@@ -99,6 +116,6 @@ void CDevQ5::SendGpsUpload(Json::Value& msg, const char* timeText) {
   p["S"] = nSpeed * 100;
   p["C"] = 5050;
   p["T"] = timeText;
-  if (SendSignalPacket(msg, 0, 1)) nGpsSent.fetch_add(1);
+  if (SendSignalPacket(msg, 0, 1, bMore)) nGpsSent.fetch_add(1);
   if (rows > 0) nGpsRow = (nGpsRow + 1) % rows;
 }

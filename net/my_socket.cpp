@@ -80,6 +80,11 @@ int CMySocket::OpenStream() {
   hSocket.store(fd);
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  // An outgoing connection bound to port 0 takes its port when it connects:
+  // choosing it at bind time searches every bound port for conflicts, which
+  // makes opening thousands of connections quadratic.
+  if (param.nMode == SOCK_MODE_CONNECT && param.nLocalPort == 0)
+    setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
   sockaddr_in local = MakeAddr(param.nLocalIp, param.nLocalPort);
   if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
     Close();
@@ -152,7 +157,7 @@ bool CMySocket::WaitWritable(int fd, uint32_t timeoutMs) {
   }
 }
 
-int CMySocket::Send(const void* data, int32_t len, uint32_t timeoutMs) {
+int CMySocket::Send(const void* data, int32_t len, uint32_t timeoutMs, bool bMore) {
   int fd = hSocket.load();
   if (fd < 0 || !data || len <= 0) return -1;
   uint32_t serial = nOpenSerial.load();
@@ -169,10 +174,19 @@ int CMySocket::Send(const void* data, int32_t len, uint32_t timeoutMs) {
     n = sendto(fd, data, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT,
                reinterpret_cast<const sockaddr*>(&remoteAddr), sizeof remoteAddr);
   } else {
-    n = send(fd, data, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT);
+    n = send(fd, data, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT | (bMore ? MSG_MORE : 0));
   }
   CountBytesSent(n);
   return static_cast<int>(n);
+}
+
+void CMySocket::Flush() {
+  std::lock_guard<std::mutex> lock(sendLock_);
+  int fd = hSocket.load();
+  if (fd < 0 || param.nMode == SOCK_MODE_UDP) return;
+  // Clearing the cork pushes every byte a MSG_MORE send left waiting.
+  int zero = 0;
+  setsockopt(fd, IPPROTO_TCP, TCP_CORK, &zero, sizeof zero);
 }
 
 void CMySocket::WaitReleased() {

@@ -79,8 +79,16 @@ class CMySocket {
 
   // Sends len bytes in one call; timeoutMs 0 sends at once, otherwise waits up
   // to timeoutMs for writability. Returns what the send call returned, 0 on a
-  // time-out, -1 without socket or data. Safe from any thread.
-  int Send(const void* data, int32_t len, uint32_t timeoutMs);
+  // time-out, -1 without socket or data. bMore tells the system that another
+  // packet follows at once, so it may hold these bytes and put both packets
+  // in one segment (the bytes and their order are the same); the sender then
+  // ends the burst with a Send without bMore, or with Flush. Safe from any
+  // thread.
+  int Send(const void* data, int32_t len, uint32_t timeoutMs, bool bMore = false);
+
+  // Puts out at once whatever a Send with bMore left waiting. Safe from any
+  // thread; does nothing without a connection.
+  void Flush();
 
   // Stops service, waits for the serving thread to release the socket, closes
   // the handle and frees the buffer. Always 0; safe on a closed object. Safe
