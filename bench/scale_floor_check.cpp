@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "net/json_read.h"
+#include "net/local_ports.h"
 #include "net/packet.h"
 #include "platform/debug_log.h"
 #include "platform/local_time.h"
@@ -113,7 +114,12 @@ void CFloor::StartConnect(size_t i) {
   addr.sin_family = AF_INET;
   addr.sin_port = htons(nPort);
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  // The same choice of local ports as the simulator's sockets.
+  SpreadLocalPort(fd);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 && errno == EADDRNOTAVAIL) {
+    ClearLocalPortRange(fd);
+    connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  }
   epoll_event ev{};
   ev.events = EPOLLOUT | EPOLLIN;
   ev.data.u64 = i;

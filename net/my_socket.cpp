@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/local_ports.h"
 #include "net/share_table.h"
 #include "net/traffic_counters.h"
 #include "platform/debug_log.h"
@@ -116,7 +117,14 @@ int CMySocket::StartConnect() {
     Close();
     return 1;
   }
-  connect(fd, reinterpret_cast<sockaddr*>(&remoteAddr), sizeof remoteAddr);
+  bool bOwnPort = param.nLocalPort == 0;
+  if (bOwnPort) SpreadLocalPort(fd);
+  // The attempt completes later; only a full port window is looked at now.
+  if (connect(fd, reinterpret_cast<sockaddr*>(&remoteAddr), sizeof remoteAddr) != 0 && errno == EADDRNOTAVAIL &&
+      bOwnPort) {
+    ClearLocalPortRange(fd);
+    connect(fd, reinterpret_cast<sockaddr*>(&remoteAddr), sizeof remoteAddr);
+  }
   int rc = ShareRegister(this);
   if (rc == 1) {
     OutputDebugLine("CMysocket - CreateThread failed.");

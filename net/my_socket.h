@@ -82,7 +82,8 @@ class CMySocket {
   // time-out, -1 without socket or data. bMore tells the system that another
   // packet follows at once, so it may hold these bytes and put both packets
   // in one segment (the bytes and their order are the same); the sender then
-  // ends the burst with a Send without bMore, or with Flush. Safe from any
+  // ends the burst with a Send without bMore, or with Flush (left alone, held
+  // bytes wait for the system's cork time, about 200 ms). Safe from any
   // thread.
   int Send(const void* data, int32_t len, uint32_t timeoutMs, bool bMore = false);
 
