@@ -82,9 +82,14 @@ bool CFleet::GoOnline(const std::vector<int32_t>& selection) {
   return true;
 }
 
+// Every target's connection is detached first, so that the share threads let
+// them all go in one pass per group; the closes that follow then find them
+// released instead of waiting for a share thread once per device.
 void CFleet::TakeOffline(const std::vector<int32_t>& selection) {
   std::lock_guard<std::mutex> cmd(cmdLock);
-  for (CDevQ5* dev : Targets(selection)) dev->GoOffline();
+  std::vector<CDevQ5*> targets = Targets(selection);
+  for (CDevQ5* dev : targets) dev->DetachSignal();
+  for (CDevQ5* dev : targets) dev->GoOffline();
 }
 
 int32_t CFleet::SendEmergencyAlarm(const std::vector<int32_t>& selection) {

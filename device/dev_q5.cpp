@@ -99,6 +99,12 @@ void CDevQ5::GoOffline() {
   bOnline.store(0);
 }
 
+void CDevQ5::DetachSignal() {
+  std::lock_guard<std::mutex> lock(connectLock);
+  sigSocket.bRunning.store(0);
+  ShareWake(&sigSocket);
+}
+
 void CDevQ5::Shutdown() {
   bStopping.store(1);
   bWantOnline.store(0);

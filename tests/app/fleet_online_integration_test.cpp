@@ -82,6 +82,25 @@ TEST_F(FleetOnlineTest, SelectedRowsAloneGetTheAddressAndLogIn) {
   EXPECT_EQ(st.nOffline, 7);
 }
 
+// Offline of devices spread over several share groups: every connection is
+// closed (the server sees each one go), none is reported as lost, and none of
+// the closes had to give up waiting for its share thread.
+TEST_F(FleetOnlineTest, OfflineOfManyDevicesClosesEveryConnectionWithoutEvents) {
+  constexpr int32_t kCount = 150;  // three share groups
+  fleet.AddDevices("M", kCount);
+  ASSERT_TRUE(fleet.ApplySettings(ServerReg(server), ""));
+  ASSERT_TRUE(fleet.GoOnline({}));
+  ASSERT_TRUE(WaitUntil([&] { return fleet.Stats().nOnline == kCount; }, kWaitMs));
+  fleet.TakeOffline({});
+  FleetStats st = fleet.Stats();
+  EXPECT_EQ(st.nOffline, kCount);
+  for (int32_t c = 1; c <= kCount; ++c) EXPECT_TRUE(server.WaitForClosed(c, kWaitMs)) << c;
+  EXPECT_FALSE(capture.Has("CMySocket - wait thread exit failed!"));
+  // Offline devices stay offline: nothing reconnects them.
+  for (int32_t r = 0; r < kCount; ++r) EXPECT_EQ(View(fleet, r).bWantOnline, 0) << r;
+  EXPECT_EQ(CountTexts(server, "\"OPERATION\":\"CONNECT\""), kCount);
+}
+
 TEST_F(FleetOnlineTest, RegWithoutColonConnectsNothingAndLogsTheError) {
   fleet.AddDevices("N", 3);
   fleet.ApplySettings("127.0.0.1", "");
