@@ -201,6 +201,12 @@ void CMySocket::CloseHandle() {
   close(fd);
 }
 
+void CMySocket::Abort() {
+  std::lock_guard<std::mutex> lock(sendLock_);
+  int fd = hSocket.load();
+  if (fd >= 0) shutdown(fd, SHUT_RDWR);
+}
+
 int CMySocket::Close() {
   bRunning.store(0);
   int fd = hSocket.load();
