@@ -14,8 +14,7 @@
 
 namespace {
 
-constexpr uint32_t kOuterPauseMs = 100;     // between outer passes; an early chunk waits this long
-constexpr uint32_t kNoSendPauseMs = 200;    // every channel waits for a key frame
+constexpr uint32_t kOuterPauseMs = 100;  // between outer passes; an early chunk waits this long
 constexpr int32_t kChannels = 32;
 
 // The live sender: plays the frame file chunk by chunk in real time and sends
@@ -39,7 +38,6 @@ class CLiveSender {
   uint32_t dwStart = 0;
   LivePacing pacing;
   uint32_t nFailed = 0;  // bit i: channel i failed and waits for the next key frame
-  bool bAttempted = false;
 };
 
 void CLiveSender::Run() {
@@ -53,10 +51,7 @@ void CLiveSender::Run() {
       bFirstPass = false;
       OpenFile();
     }
-    if (reader.IsOpen()) {
-      bAttempted = false;
-      InnerLoop();
-    }
+    if (reader.IsOpen()) InnerLoop();
     SleepMs(kOuterPauseMs);
   }
   reader.Close();
@@ -97,13 +92,11 @@ void CLiveSender::InnerLoop() {
         PaceVideoChunk(pacing, static_cast<uint32_t>(info.nTimestampMs), GetTickCount()) == LIVE_PACE_EARLY) {
       return;  // offered again after the outer loop's pause
     }
+    // A chunk that every served channel passes over while it waits for a key
+    // frame is consumed like a sent one: offering it again could never end
+    // the wait, and the key frame comes at its own time.
     SendToChannels(info);
-    if (bAttempted) {
-      reader.Consume(info);
-    } else {
-      pacing.nBaseTs = 0;
-      SleepMs(kNoSendPauseMs);
-    }
+    reader.Consume(info);
   }
 }
 
@@ -118,7 +111,6 @@ void CLiveSender::SendToChannels(const FrameInfo& info) {
     if (!(mask & bit)) continue;
     if (info.bKeyFrame) nFailed &= ~bit;
     if (nFailed & bit) continue;
-    bAttempted = true;
     packet[2] = static_cast<uint8_t>(i);
     packet[3] = 0;
     if (SendMediaPacket(slot.mediaSocket, packet, info.nTotalLen + PACKET_HEAD_LEN, MEDIA_SEND_TIMEOUT_MS) <= 0) {
