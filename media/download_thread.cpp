@@ -10,6 +10,16 @@
 namespace {
 
 constexpr int32_t kPacketLen = PACKET_HEAD_LEN + DOWNLOAD_BLOCK;  // 8,012
+constexpr uint32_t kDrainStepMs = 100;
+constexpr int32_t kDrainSteps = 100;  // up to 10 s for the peer to take the tail
+
+// Closing resets the connection, which drops whatever is still queued: a
+// complete download first waits until the peer has everything.
+void DrainBeforeClose(StreamSlot& slot, const CDevQ5& dev) {
+  for (int32_t i = 0; i < kDrainSteps && !dev.bStopping.load(); ++i) {
+    if (slot.mediaSocket.WaitSent(kDrainStepMs)) return;
+  }
+}
 
 // Header of type 3 on channel 0, then "123456789:" and zero filler.
 void BuildDownloadPacket(uint8_t* packet) {
@@ -42,6 +52,7 @@ int DownloadVideoThread(void* param) {
       }
       if (dev.bStopping.load()) break;
     }
+    if (nCounted >= DOWNLOAD_FILE_SIZE) DrainBeforeClose(slot, dev);
   }
   FinishSlot(slot);
   OutputDebugLine("dev - download video thread exit.");
