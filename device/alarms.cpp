@@ -20,7 +20,7 @@ void CDevQ5::SendSpeedAlarm(Json::Value& msg, int64_t alarmTime) {
   par["ALARMNAME"] = "TOO FAST";
   par["RUN"] = 1;
   ++nSpeedAlarmUid;
-  SendSignalPacket(msg, 0, 1);
+  if (SendSignalPacket(msg, 0, 1)) nAlarmsSent.fetch_add(1);
 }
 
 void CDevQ5::SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime) {
@@ -35,9 +35,12 @@ void CDevQ5::SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime) {
   par["CMDTYPE"] = 1;
   // The number moves on only when the start was accepted, so a start that
   // could not be sent is tried again with the same number next cycle.
-  if (SendSignalPacket(msg, 0, 0)) nSosUid.fetch_add(1);
+  if (SendSignalPacket(msg, 0, 0)) {
+    nSosUid.fetch_add(1);
+    nAlarmsSent.fetch_add(1);
+  }
   par["CMDTYPE"] = 0;
-  SendSignalPacket(msg, 0, 0);
+  if (SendSignalPacket(msg, 0, 0)) nAlarmsSent.fetch_add(1);
 }
 
 void CDevQ5::SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime) {
@@ -52,7 +55,7 @@ void CDevQ5::SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime) {
   par["ALARMUID"] = Json::UInt(start ? nVideoLostSeq : nVideoLostSeq - 1u);
   par["CMDTYPE"] = start ? 1 : 0;
   ++nVideoLostSeq;
-  SendSignalPacket(msg, 0, 0);
+  if (SendSignalPacket(msg, 0, 0)) nAlarmsSent.fetch_add(1);
 }
 
 int CDevQ5::UploadEmergencyAlarm() {
@@ -66,5 +69,7 @@ int CDevQ5::UploadEmergencyAlarm() {
   par["CONTINUETIME"] = 10;
   par["CURRENTTIME"] = Json::Int64(alarmTime);
   par["ALARMNAME"] = "110";
-  return SendSignalPacket(msg, 2000, 0) ? 0 : 1;
+  if (!SendSignalPacket(msg, 2000, 0)) return 1;
+  nAlarmsSent.fetch_add(1);
+  return 0;
 }

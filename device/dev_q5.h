@@ -41,6 +41,9 @@ class CDevQ5 {
   std::atomic<int32_t> nGpsSent{0};
   std::atomic<uint32_t> nSosUidBase{0};
   std::atomic<uint32_t> nSosUid{0};
+  // Alarm messages (speed, customised start and end, video lost, emergency)
+  // that the socket accepted; read by the fleet's statistics.
+  std::atomic<int32_t> nAlarmsSent{0};
   int32_t nGpsRow = 0;
 
   // --- timers (driver thread) ---

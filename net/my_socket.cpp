@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "net/share_table.h"
+#include "net/traffic_counters.h"
 #include "platform/debug_log.h"
 #include "platform/sleep.h"
 
@@ -173,6 +174,7 @@ int CMySocket::Send(const void* data, int32_t len, uint32_t timeoutMs) {
   } else {
     n = send(fd, data, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT);
   }
+  CountBytesSent(n);
   return static_cast<int>(n);
 }
 

@@ -33,7 +33,9 @@ struct ShareGroup {
   int wakeFd = -1;
 };
 
-ShareGroup g_groups[SHARE_GROUPS];
+// Never destroyed: share threads may still be finishing their last pass while
+// the process exits, and must not find their group's lock torn down.
+ShareGroup* const g_groups = new ShareGroup[SHARE_GROUPS];
 std::atomic<int32_t> g_threadCount{0};
 thread_local int32_t t_ownGroup = -1;
 

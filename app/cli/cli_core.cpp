@@ -1,0 +1,255 @@
+#include "app/cli/cli_core.h"
+
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+namespace {
+
+using Words = std::vector<CliWord>;
+
+struct CommandContext {
+  CFleet& fleet;
+  const std::string& line;
+  const Words& words;
+  std::string& out;
+};
+
+using CommandFn = int32_t (*)(CommandContext& c);
+
+struct CommandRow {
+  const char* szName;
+  const char* szUsage;
+  CommandFn pfn;
+};
+
+void Say(std::string& out, const std::string& text) {
+  out += text;
+  out += '\n';
+}
+
+int32_t Usage(CommandContext& c, const char* usage, const std::string& why) {
+  Say(c.out, "error: " + why + "; expected: " + usage);
+  return CLI_ERROR;
+}
+
+// Words [first, end) as row indices of the fleet; false names the bad word.
+bool ParseIndices(CommandContext& c, size_t first, std::vector<int32_t>& sel, std::string& why) {
+  int32_t count = c.fleet.RowCount();
+  for (size_t i = first; i < c.words.size(); ++i) {
+    int32_t idx = 0;
+    if (!ParseInt32(c.words[i].text, idx) || idx < 0 || idx >= count) {
+      why = "no row " + c.words[i].text + " (rows 0 to " + std::to_string(count - 1) + ")";
+      if (count == 0) why = "no row " + c.words[i].text + " (the fleet is empty)";
+      return false;
+    }
+    sel.push_back(idx);
+  }
+  return true;
+}
+
+// The text after word i, leading blanks removed.
+std::string RestAfter(CommandContext& c, size_t i) {
+  size_t pos = c.words[i].nOffset + c.words[i].text.size();
+  while (pos < c.line.size() && (c.line[pos] == ' ' || c.line[pos] == '\t')) ++pos;
+  return c.line.substr(pos);
+}
+
+const char kAddUsage[] = "add BASE COUNT";
+int32_t CmdAdd(CommandContext& c) {
+  int32_t count = 0;
+  if (c.words.size() != 3) return Usage(c, kAddUsage, "two arguments needed");
+  if (!ParseInt32(c.words[2].text, count)) return Usage(c, kAddUsage, "COUNT must be a whole number");
+  std::string base = c.words[1].text == "\"\"" ? std::string() : c.words[1].text;
+  Say(c.out, "added " + std::to_string(c.fleet.AddDevices(base, count)));
+  return CLI_OK;
+}
+
+const char kDeleteUsage[] = "delete IDX...";
+int32_t CmdDelete(CommandContext& c) {
+  std::vector<int32_t> sel;
+  std::string why;
+  if (!ParseIndices(c, 1, sel, why)) return Usage(c, kDeleteUsage, why);
+  Say(c.out, "deleted " + std::to_string(c.fleet.DeleteDevices(sel)));
+  return CLI_OK;
+}
+
+const char kOnlineUsage[] = "online [IDX...]";
+int32_t CmdOnline(CommandContext& c) {
+  std::vector<int32_t> sel;
+  std::string why;
+  if (!ParseIndices(c, 1, sel, why)) return Usage(c, kOnlineUsage, why);
+  if (!c.fleet.GoOnline(sel)) {
+    Say(c.out, "register address error: REG has no ':'");
+    return CLI_OK;
+  }
+  Say(c.out, sel.empty() ? "online: every device" : "online: " + std::to_string(sel.size()) + " devices");
+  return CLI_OK;
+}
+
+const char kOfflineUsage[] = "offline [IDX...]";
+int32_t CmdOffline(CommandContext& c) {
+  std::vector<int32_t> sel;
+  std::string why;
+  if (!ParseIndices(c, 1, sel, why)) return Usage(c, kOfflineUsage, why);
+  c.fleet.TakeOffline(sel);
+  Say(c.out, sel.empty() ? "offline: every device" : "offline: " + std::to_string(sel.size()) + " devices");
+  return CLI_OK;
+}
+
+const char kAlarmUsage[] = "alarm IDX";
+int32_t CmdAlarm(CommandContext& c) {
+  std::vector<int32_t> sel;
+  std::string why;
+  if (!ParseIndices(c, 1, sel, why)) return Usage(c, kAlarmUsage, why);
+  int32_t rc = c.fleet.SendEmergencyAlarm(sel);
+  if (rc == FLEET_SEND_FAILED) Say(c.out, "发送失败");
+  if (rc == FLEET_SENT) Say(c.out, "alarm sent");
+  if (rc == FLEET_NO_SELECTION) Say(c.out, "nothing selected");
+  return CLI_OK;
+}
+
+const char kSendUsage[] = "send IDX JSON-TEXT";
+int32_t CmdSend(CommandContext& c) {
+  std::vector<int32_t> sel;
+  std::string why;
+  if (c.words.size() < 2) return Usage(c, kSendUsage, "a row is needed");
+  Words first(c.words.begin(), c.words.begin() + 2);
+  CommandContext head{c.fleet, c.line, first, c.out};
+  if (!ParseIndices(head, 1, sel, why)) return Usage(c, kSendUsage, why);
+  int32_t rc = c.fleet.UploadCommand(sel, RestAfter(c, 1));
+  Say(c.out, rc == FLEET_SENT ? "sent" : "send failed");
+  return CLI_OK;
+}
+
+struct OptionKey {
+  const char* szKey;
+  int32_t DeviceProperties::*pField;
+};
+constexpr OptionKey kOptionKeys[] = {
+    {"UP", &DeviceProperties::bAutoUpload}, {"FREQ", &DeviceProperties::nUploadInterval},
+    {"GPS", &DeviceProperties::bGps},       {"AD", &DeviceProperties::bCustomAlarm},
+    {"AS", &DeviceProperties::bSpeedAlarm}, {"AT", &DeviceProperties::nAutoOffline},
+    {"REALCLOSE", &DeviceProperties::nLiveViewOff},
+};
+
+// KEY=VALUE into props; false names the bad word.
+bool ParseOptionPair(const std::string& word, DeviceProperties& props, std::string& why) {
+  size_t eq = word.find('=');
+  int32_t value = 0;
+  if (eq == std::string::npos || !ParseInt32(word.substr(eq + 1), value)) {
+    why = "'" + word + "' is not KEY=NUMBER";
+    return false;
+  }
+  std::string key = word.substr(0, eq);
+  for (const OptionKey& k : kOptionKeys) {
+    if (strcasecmp(key.c_str(), k.szKey) == 0) {
+      props.*k.pField = value;
+      return true;
+    }
+  }
+  why = "unknown key '" + key + "' (UP FREQ GPS AD AS AT REALCLOSE)";
+  return false;
+}
+
+const char kOptionUsage[] = "option [IDX] KEY=VALUE...";
+int32_t CmdOption(CommandContext& c) {
+  std::vector<int32_t> sel;
+  std::string why;
+  size_t first = 1;
+  if (c.words.size() > 1 && c.words[1].text.find('=') == std::string::npos) {
+    Words head(c.words.begin(), c.words.begin() + 2);
+    CommandContext hc{c.fleet, c.line, head, c.out};
+    if (!ParseIndices(hc, 1, sel, why)) return Usage(c, kOptionUsage, why);
+    first = 2;
+  }
+  // Like the dialog: start from the defaults or the device's values.
+  DeviceProperties props = c.fleet.DialogProperties(sel);
+  for (size_t i = first; i < c.words.size(); ++i)
+    if (!ParseOptionPair(c.words[i].text, props, why)) return Usage(c, kOptionUsage, why);
+  c.fleet.ApplyProperties(sel, props);
+  Say(c.out, sel.empty() ? "options applied to every device" : "options applied to row " + std::to_string(sel[0]));
+  return CLI_OK;
+}
+
+const char kSetUsage[] = "set REG [VF]";
+int32_t CmdSet(CommandContext& c) {
+  if (c.words.size() < 2) return Usage(c, kSetUsage, "REG is needed");
+  std::string vf = c.words.size() > 2 ? RestAfter(c, 1) : c.fleet.Vf();
+  if (!c.fleet.ApplySettings(c.words[1].text, vf))
+    Say(c.out, "settings applied, but devset.txt could not be written");
+  else
+    Say(c.out, "settings applied");
+  return CLI_OK;
+}
+
+const char kStatusUsage[] = "status IDX";
+int32_t CmdStatus(CommandContext& c) {
+  std::vector<int32_t> sel;
+  std::string why;
+  if (c.words.size() != 2) return Usage(c, kStatusUsage, "one row is needed");
+  if (!ParseIndices(c, 1, sel, why)) return Usage(c, kStatusUsage, why);
+  Say(c.out, c.fleet.StatusText(sel[0]));
+  return CLI_OK;
+}
+
+int32_t CmdList(CommandContext& c) {
+  std::vector<FleetRowInfo> rows = c.fleet.Snapshot();
+  for (size_t i = 0; i < rows.size(); ++i)
+    Say(c.out, std::to_string(i) + " " + rows[i].label + " " + (rows[i].bOnline ? "online" : "offline"));
+  return CLI_OK;
+}
+
+int32_t CmdStats(CommandContext& c) {
+  Say(c.out, FormatFleetStats(c.fleet.Stats()));
+  return CLI_OK;
+}
+
+int32_t CmdHelp(CommandContext& c) {
+  c.out += CCliCore::HelpText();
+  return CLI_OK;
+}
+
+int32_t CmdQuit(CommandContext&) { return CLI_QUIT; }
+
+const CommandRow kCommands[] = {
+    {"add", kAddUsage, CmdAdd},
+    {"delete", kDeleteUsage, CmdDelete},
+    {"online", kOnlineUsage, CmdOnline},
+    {"offline", kOfflineUsage, CmdOffline},
+    {"alarm", kAlarmUsage, CmdAlarm},
+    {"send", kSendUsage, CmdSend},
+    {"option", kOptionUsage, CmdOption},
+    {"set", kSetUsage, CmdSet},
+    {"status", kStatusUsage, CmdStatus},
+    {"list", "list", CmdList},
+    {"stats", "stats", CmdStats},
+    {"help", "help", CmdHelp},
+    {"quit", "quit", CmdQuit},
+};
+
+}  // namespace
+
+int32_t CCliCore::Execute(const std::string& line, std::string& out) {
+  Words words = SplitWords(line);
+  if (words.empty() || words[0].text[0] == '#') return CLI_OK;
+  CommandContext c{fleet_, line, words, out};
+  for (const CommandRow& row : kCommands) {
+    if (words[0].text != row.szName) continue;
+    bool noArgs = strchr(row.szUsage, ' ') == nullptr;
+    if (noArgs && words.size() > 1) return Usage(c, row.szUsage, "no arguments allowed");
+    return row.pfn(c);
+  }
+  Say(out, "error: unknown command '" + words[0].text + "'; try: help");
+  return CLI_ERROR;
+}
+
+std::string CCliCore::HelpText() {
+  std::string text;
+  for (const CommandRow& row : kCommands) text += std::string("  ") + row.szUsage + "\n";
+  text += "Rows are 0-based indices; none given means nothing is selected.\n";
+  text += "option without IDX starts from the dialog defaults and sets every device;\n"
+          "with IDX it starts from that device's values and sets it alone.\n"
+          "add \"\" 1 adds one device with an empty ID.\n";
+  return text;
+}

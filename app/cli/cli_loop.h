@@ -1,0 +1,12 @@
+#pragma once
+#include "app/cli/cli_core.h"
+#include "app/cli/cli_options.h"
+
+// Reads command lines from standard input and runs them until "quit", the
+// end of options.nDurationSec, or until stopFd (the read end of the signal
+// pipe) becomes readable. The end of input alone does not stop it. Prints the
+// periodic figures of options.nStatsSec. Runs on the main thread.
+void RunConsole(CCliCore& core, CFleet& fleet, const CliOptions& options, int stopFd);
+
+// Writes text to standard output at once.
+void PrintOut(const std::string& text);

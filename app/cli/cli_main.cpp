@@ -1,0 +1,88 @@
+// zel-cli: the fleet without a window. Reads the three files beside the
+// executable, runs the operator's commands from the command line and from
+// standard input, and writes list.txt when it ends.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "app/cli/cli_core.h"
+#include "app/cli/cli_loop.h"
+#include "app/cli/cli_options.h"
+#include "app/fleet.h"
+#include "platform/exe_dir.h"
+#include "platform/process_init.h"
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+// Only wakes the main loop; all work happens there.
+void OnStopSignal(int) {
+  int saved = errno;
+  if (write(gSignalPipe[1], "s", 1) < 0) {
+  }
+  errno = saved;
+}
+
+bool InstallSignalHandlers() {
+  if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  return sigaction(SIGINT, &sa, nullptr) == 0 && sigaction(SIGTERM, &sa, nullptr) == 0;
+}
+
+// Shows the window's title and status texts as lines of the console.
+class CCliListener : public IFleetListener {
+ public:
+  void OnRowImage(int32_t, int32_t) override {}
+  void OnTitle(const std::string& text) override { PrintOut("title: " + text + "\n"); }
+  void OnStatusText(int32_t pane, const std::string& text) override {
+    if (!text.empty()) PrintOut("pane " + std::to_string(pane) + ": " + text + "\n");
+  }
+};
+
+// The -e commands in order; true when one of them was quit.
+bool RunCommandLine(CCliCore& core, const CliOptions& options) {
+  for (const std::string& command : options.commands) {
+    std::string out;
+    int32_t rc = core.Execute(command, out);
+    PrintOut(out);
+    if (rc == CLI_QUIT) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CliOptions options;
+  std::string error;
+  if (!ParseCliOptions(argc, argv, options, error)) {
+    fprintf(stderr, "zel-cli: %s\n%s", error.c_str(), CliUsage().c_str());
+    return 2;
+  }
+  if (options.bHelp) {
+    PrintOut(CliUsage());
+    return 0;
+  }
+  ProcessStartup();
+  if (!InstallSignalHandlers()) {
+    fprintf(stderr, "zel-cli: cannot install the signal handlers\n");
+    return 2;
+  }
+  CCliListener listener;
+  CFleet fleet(GetExeDir(), &listener);
+  fleet.LoadAll();
+  CCliCore core(fleet);
+  if (!RunCommandLine(core, options)) RunConsole(core, fleet, options, gSignalPipe[0]);
+  if (!fleet.SaveAndRelease()) {
+    fprintf(stderr, "zel-cli: %s/list.txt could not be written\n", fleet.Dir().c_str());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,139 @@
+#include <algorithm>
+#include <cstdio>
+
+#include "app/fleet.h"
+#include "app/list_file.h"
+#include "app/settings_file.h"
+#include "net/json_read.h"
+#include "platform/debug_log.h"
+
+namespace {
+
+// The ID of position i (0-based) of a batch of the requested count. The base
+// is cut (at a UTF-8 character boundary) so that the ID fits szId.
+std::string BatchId(const std::string& baseId, int32_t count, int32_t i) {
+  if (count == 1) return CutIdText(baseId, FLEET_ID_MAX);
+  std::string base = CutIdText(baseId, FLEET_BASE_ID_MAX);
+  char suffix[16];
+  snprintf(suffix, sizeof suffix, "-%04d", i + 1);
+  return base + suffix;
+}
+
+}  // namespace
+
+int32_t CFleet::AddDevices(const std::string& baseId, int32_t count) {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  if (bStopDriver.load() || count <= 0) return 0;
+  int32_t n = std::min(count, FLEET_MAX_BATCH);
+  std::string vf = SettingsVf(settings);
+  std::vector<FleetRow> fresh(static_cast<size_t>(n));
+  for (int32_t i = 0; i < n; ++i) {
+    auto dev = std::make_unique<CDevQ5>();
+    dev->nDevType = 0;
+    dev->SetId(BatchId(baseId, count, i).c_str());
+    dev->SetFramePath(vf.c_str());
+    FleetRow& row = fresh[static_cast<size_t>(i)];
+    row.label = dev->szId;
+    row.pDevice = std::move(dev);
+  }
+  AppendRows(fresh);
+  return n;
+}
+
+int32_t CFleet::DeleteDevices(const std::vector<int32_t>& selection) {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  std::vector<int32_t> clean = CleanSelection(selection);
+  if (clean.empty()) return 0;
+  std::vector<FleetRow> doomed;
+  doomed.reserve(clean.size());
+  {
+    // One compaction pass keeps the other rows in order; the removed ones
+    // leave the driver's reach before any of them is shut down.
+    std::lock_guard<std::mutex> lock(rowsLock);
+    std::vector<FleetRow> kept;
+    kept.reserve(rows.size() - clean.size());
+    size_t next = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+      if (next < clean.size() && static_cast<size_t>(clean[next]) == i) {
+        doomed.push_back(std::move(rows[i]));
+        ++next;
+      } else {
+        kept.push_back(std::move(rows[i]));
+      }
+    }
+    rows.swap(kept);
+  }
+  DestroyDevices(doomed);
+  return static_cast<int32_t>(clean.size());
+}
+
+bool CFleet::GoOnline(const std::vector<int32_t>& selection) {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  std::string address;
+  int32_t port = 0;
+  if (!SplitRegAddress(SettingsReg(settings), address, port)) {
+    OutputDebugLine("dev - register address error.");
+    return false;
+  }
+  for (CDevQ5* dev : Targets(selection)) {
+    dev->SetServer(address.c_str(), port);
+    dev->ConnectReg();
+  }
+  return true;
+}
+
+void CFleet::TakeOffline(const std::vector<int32_t>& selection) {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  for (CDevQ5* dev : Targets(selection)) dev->GoOffline();
+}
+
+int32_t CFleet::SendEmergencyAlarm(const std::vector<int32_t>& selection) {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  CDevQ5* dev = FirstSelected(selection);
+  if (!dev) return FLEET_NO_SELECTION;
+  return dev->UploadEmergencyAlarm() == 0 ? FLEET_SENT : FLEET_SEND_FAILED;
+}
+
+int32_t CFleet::UploadCommand(const std::vector<int32_t>& selection, const std::string& text) {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  CDevQ5* dev = FirstSelected(selection);
+  if (!dev) return FLEET_NO_SELECTION;
+  // Neither the parse nor the send is checked by the operator's dialog: a
+  // text that does not parse goes out as far as the reader got.
+  Json::Value value;
+  JsonParse(text.data(), text.data() + text.size(), value, true);
+  return dev->SendSignalPacket(value, 1000, 1) ? FLEET_SENT : FLEET_SEND_FAILED;
+}
+
+DeviceProperties CFleet::DialogProperties(const std::vector<int32_t>& selection) {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  CDevQ5* dev = FirstSelected(selection);
+  return dev ? dev->GetProperties() : DeviceProperties::DialogDefaults();
+}
+
+void CFleet::ApplyProperties(const std::vector<int32_t>& selection, const DeviceProperties& props) {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  if (CDevQ5* first = FirstSelected(selection)) {
+    first->SetProperties(props);
+    return;
+  }
+  for (CDevQ5* dev : Targets({})) dev->SetProperties(props);
+}
+
+bool CFleet::ApplySettings(const std::string& reg, const std::string& vf) {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  bool written = StoreSettings(szExeDir, settings, reg, vf);
+  for (CDevQ5* dev : Targets({})) dev->SetFramePath(vf.c_str());
+  SetTitle("ZEL - " + SettingsReg(settings));
+  return written;
+}
+
+std::string CFleet::Reg() {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  return SettingsReg(settings);
+}
+
+std::string CFleet::Vf() {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  return SettingsVf(settings);
+}

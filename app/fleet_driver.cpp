@@ -1,0 +1,75 @@
+#include <chrono>
+#include <cstdint>
+
+#include "app/fleet.h"
+
+namespace {
+// The close waits for the driver without a practical limit: the driver ends
+// within one Tick of bStopDriver, and devices may not go while it runs.
+constexpr uint32_t kDriverJoinMs = 0xFFFFFFFFu;
+}  // namespace
+
+int CFleet::DriverThread(void* fleet) {
+  static_cast<CFleet*>(fleet)->RunDriver();
+  return 0;
+}
+
+void CFleet::RunDriver() {
+  while (!bStopDriver.load()) {
+    auto start = std::chrono::steady_clock::now();
+    DriverPass();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    nLastPassMs.store(static_cast<uint32_t>(ms.count()));
+    nPasses.fetch_add(1);
+    PauseBetweenPasses();
+  }
+}
+
+// One pass: the row count is read afresh, then each row's image is taken from
+// its device's bOnline just before the device's Tick. The row lock is held for
+// one row at a time, so commands wait at most one Tick, and rows removed
+// meanwhile end the pass early. A stop request ends the pass between rows.
+void CFleet::DriverPass() {
+  size_t count = static_cast<size_t>(RowCount());
+  for (size_t i = 0; i < count; ++i) {
+    int32_t changed = -1;
+    {
+      std::lock_guard<std::mutex> lock(rowsLock);
+      if (bStopDriver.load() || i >= rows.size()) return;
+      FleetRow& row = rows[i];
+      int32_t image = row.pDevice->bOnline.load() ? 1 : 0;
+      if (image != row.nImage) {
+        row.nImage = image;
+        changed = image;
+      }
+      row.pDevice->Tick();
+    }
+    if (changed >= 0 && pListener) pListener->OnRowImage(static_cast<int32_t>(i), changed);
+  }
+}
+
+void CFleet::PauseBetweenPasses() {
+  std::unique_lock<std::mutex> lock(pauseLock);
+  pauseWake.wait_for(lock, std::chrono::milliseconds(nPassPauseMs.load()),
+                     [this] { return bStopDriver.load() != 0; });
+}
+
+void CFleet::SetPassPause(uint32_t ms) {
+  std::lock_guard<std::mutex> lock(pauseLock);
+  nPassPauseMs.store(ms);
+  pauseWake.notify_all();
+}
+
+// Under the command lock. Sets bStopDriver, wakes the pause and waits for the
+// driver thread to end.
+void CFleet::StopDriver() {
+  {
+    std::lock_guard<std::mutex> lock(pauseLock);
+    bStopDriver.store(1);
+  }
+  pauseWake.notify_all();
+  if (bDriverStarted) {
+    CPubCall::StopThread(&driverThread, kDriverJoinMs);
+    bDriverStarted = false;
+  }
+}

@@ -1,0 +1,64 @@
+#include <cstdio>
+
+#include "app/fleet.h"
+#include "app/gps_file.h"
+#include "app/list_file.h"
+#include "app/settings_file.h"
+#include "device/gps_track.h"
+
+int32_t CFleet::LoadAll() {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  if (bLoaded.exchange(1) || bStopDriver.load()) return -1;
+  LoadSettings(szExeDir, settings);
+  // The track is complete before the driver starts and only read afterwards.
+  GlobalGpsTrack().Clear();
+  LoadGpsFile(szExeDir, GlobalGpsTrack());
+  SetTitle("ZEL - " + SettingsReg(settings));
+
+  std::vector<ListEntry> entries;
+  ReadListFile(szExeDir, entries);
+  std::string vf = SettingsVf(settings);
+  std::vector<FleetRow> fresh(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    auto dev = std::make_unique<CDevQ5>();
+    dev->nDevType = 0;
+    dev->SetId(entries[i].id.c_str());
+    dev->SetFramePath(vf.c_str());
+    dev->SetProperties(entries[i].props);
+    fresh[i].label = dev->szId;
+    fresh[i].pDevice = std::move(dev);
+  }
+  AppendRows(fresh);
+
+  // The texts and the driver start also without list.txt, so that devices
+  // of a first run are ticked (kept alive, reconnected) like any others.
+  char total[32];
+  snprintf(total, sizeof total, "合计: %d", static_cast<int>(entries.size()));
+  SetStatusPane(0, total);
+  SetStatusPane(1, "gps: 0 alarm: 0");
+  SetStatusPane(2, "");
+  bDriverStarted = CPubCall::StartThread(&CFleet::DriverThread, this, &driverThread) == 0;
+  return static_cast<int32_t>(entries.size());
+}
+
+bool CFleet::SaveAndRelease() {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  // The driver is gone before any device is: no Tick can run on a device
+  // that is being shut down or destroyed.
+  StopDriver();
+  std::vector<FleetRow> doomed;
+  {
+    std::lock_guard<std::mutex> lock(rowsLock);
+    doomed.swap(rows);
+  }
+  for (FleetRow& row : doomed) row.pDevice->PrepareExit();
+  std::vector<ListEntry> entries(doomed.size());
+  for (size_t i = 0; i < doomed.size(); ++i) {
+    CDevQ5& dev = *doomed[i].pDevice;
+    entries[i].nDevType = dev.nDevType;
+    entries[i].id = dev.szId;
+    entries[i].props = dev.GetProperties();
+  }
+  DestroyDevices(doomed);
+  return WriteListFile(szExeDir, entries);
+}

@@ -1,0 +1,3 @@
+#include "net/traffic_counters.h"
+
+std::atomic<uint64_t> gBytesSent{0};

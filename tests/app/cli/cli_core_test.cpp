@@ -1,0 +1,163 @@
+// The console's commands on a fleet without driver or connections.
+#include "app/cli/cli_core.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/cli/cli_options.h"
+#include "tests/support/debug_capture.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class CliCoreTest : public ::testing::Test {
+ protected:
+  std::string Run(const std::string& line, int32_t expect = CLI_OK) {
+    std::string out;
+    EXPECT_EQ(core.Execute(line, out), expect) << line;
+    return out;
+  }
+  // What a bad command may not change: rows, their IDs, values and connection.
+  std::string Fingerprint() {
+    std::string f;
+    for (int32_t r = 0; r < fleet.RowCount(); ++r) {
+      fleet.WithDevice(r, [&](CDevQ5& d) {
+        DeviceProperties p = d.GetProperties();
+        f += std::string(d.szId) + ":" + std::to_string(p.bAutoUpload) + std::to_string(p.nUploadInterval) +
+             std::to_string(p.bGps) + std::to_string(p.bCustomAlarm) + std::to_string(p.bSpeedAlarm) +
+             std::to_string(p.nAutoOffline) + std::to_string(p.nLiveViewOff) + std::to_string(d.bWantOnline.load()) +
+             d.GetServerIp() + d.GetFramePath() + ";";
+      });
+    }
+    return f + fleet.Reg() + "|" + fleet.Vf();
+  }
+
+  DebugCapture capture;
+  CTempDir dir;
+  CFleet fleet{dir.Path()};
+  CCliCore core{fleet};
+};
+
+TEST_F(CliCoreTest, BadArgumentsGiveOneErrorLineAndChangeNothing) {
+  Run("add CAR 4");
+  Run("option 2 UP=1 AT=30");
+  const std::string before = Fingerprint();
+  const char* bad[] = {
+      "add CAR",          "add CAR x",         "add CAR 99999999999", "add CAR 4 5",
+      "delete 0 9",       "delete 1 -1",       "delete 1 one",        "online 0 4",
+      "offline 2 x",      "alarm 4",           "send",                "send x {}",
+      "send 4 {}",        "option 9 GPS=1",    "option 1 GPS=1 BAD=2", "option 1 GPS=x",
+      "option 1 GPS",     "option GPS=1 3",    "status",              "status 0 1",
+      "status 4",         "list all",          "stats now",           "quit now",
+      "frobnicate 1",     "set",
+  };
+  for (const char* line : bad) {
+    std::string out = Run(line, CLI_ERROR);
+    EXPECT_EQ(out.rfind("error: ", 0), 0u) << line << " -> " << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << line << " -> " << out;
+    EXPECT_EQ(Fingerprint(), before) << line;
+  }
+  EXPECT_NE(Run("delete 0 9", CLI_ERROR).find("delete IDX..."), std::string::npos);
+  EXPECT_NE(Run("option 1 GPS=1 BAD=2", CLI_ERROR).find("BAD"), std::string::npos);
+  EXPECT_EQ(capture.Count("dev - CDevQ5::ConnectReg"), 0);
+}
+
+TEST_F(CliCoreTest, OptionWithIndexStartsFromThatDeviceAndChangesItAlone) {
+  Run("add P 8");
+  EXPECT_EQ(Run("option 3 GPS=1 freq=25"), "options applied to row 3\n");
+  DeviceProperties p3 = fleet.DialogProperties({3});
+  EXPECT_EQ(p3.bGps, 1);
+  EXPECT_EQ(p3.nUploadInterval, 25);
+  EXPECT_EQ(p3.bCustomAlarm, 1);  // kept from the device, not the dialog defaults
+  EXPECT_EQ(p3.bSpeedAlarm, 1);
+  for (int32_t r : {0, 2, 4, 7}) EXPECT_EQ(fleet.DialogProperties({r}).bGps, 0) << r;
+}
+
+TEST_F(CliCoreTest, OptionWithoutIndexStartsFromTheDialogDefaultsForEveryDevice) {
+  Run("add P 3");
+  Run("option 1 UP=1 AT=40");
+  EXPECT_EQ(Run("option REALCLOSE=-5"), "options applied to every device\n");
+  for (int32_t r = 0; r < 3; ++r) {
+    DeviceProperties p = fleet.DialogProperties({r});
+    EXPECT_EQ(p.bAutoUpload, 0) << r;
+    EXPECT_EQ(p.nUploadInterval, 10) << r;
+    EXPECT_EQ(p.bCustomAlarm, 0) << r;
+    EXPECT_EQ(p.bSpeedAlarm, 0) << r;
+    EXPECT_EQ(p.nAutoOffline, 0) << r;
+    EXPECT_EQ(p.nLiveViewOff, -5) << r;
+  }
+}
+
+TEST_F(CliCoreTest, CommandsReportWhatTheyDid) {
+  EXPECT_EQ(Run("add CAR 12000"), "added 9999\n");
+  EXPECT_EQ(Run("delete"), "deleted 0\n");
+  EXPECT_EQ(Run("delete 9998 0 0"), "deleted 2\n");
+  EXPECT_EQ(fleet.RowCount(), 9997);
+  EXPECT_EQ(Run("delete " + [] {
+              std::string all;
+              for (int i = 0; i < 9997; ++i) all += std::to_string(i) + " ";
+              return all;
+            }()),
+            "deleted 9997\n");
+  EXPECT_EQ(Run("add CAR 0"), "added 0\n");
+  EXPECT_EQ(Run("add \"\" 1"), "added 1\n");
+  EXPECT_EQ(Run("add BUS 2"), "added 2\n");
+  EXPECT_EQ(Run("list"), "0  offline\n1 BUS-0001 offline\n2 BUS-0002 offline\n");
+  fleet.WithDevice(2, [](CDevQ5& d) { d.nGpsSent.store(7); });
+  EXPECT_EQ(Run("status 2"), fleet.StatusText(2) + "\n");
+  EXPECT_EQ(Run("status 2"), "offline, gps: 7 alarm: 0\n");
+  // Not connected: the alarm fails with the operator's message.
+  EXPECT_EQ(Run("alarm 2 1"), "发送失败\n");
+  EXPECT_EQ(Run("alarm"), "nothing selected\n");
+  EXPECT_EQ(Run("send 1"), "send failed\n");
+  EXPECT_TRUE(capture.Has("null"));
+  EXPECT_EQ(Run("stats").rfind("devices 3 online 0 connecting 0 offline 3 gps 7 alarms 0 ", 0), 0u);
+  EXPECT_EQ(Run(""), "");
+  EXPECT_EQ(Run("   # a comment"), "");
+  EXPECT_EQ(Run("quit", CLI_QUIT), "");
+  EXPECT_NE(Run("help").find("option [IDX] KEY=VALUE..."), std::string::npos);
+}
+
+TEST_F(CliCoreTest, SetTakesTheRestOfTheLineAsTheFrameFileAndKeepsItWhenLeftOut) {
+  Run("add S 1");
+  EXPECT_EQ(Run("set 10.0.0.9:7001   /clips/with space/a.264"), "settings applied\n");
+  EXPECT_EQ(fleet.Reg(), "10.0.0.9:7001");
+  EXPECT_EQ(fleet.Vf(), "/clips/with space/a.264");
+  EXPECT_EQ(Run("set 10.0.0.9"), "settings applied\n");
+  EXPECT_EQ(fleet.Vf(), "/clips/with space/a.264");
+  fleet.WithDevice(0, [](CDevQ5& d) { EXPECT_EQ(d.GetFramePath(), "/clips/with space/a.264"); });
+  // An address without a colon is stored; Online then reports it and connects nothing.
+  EXPECT_EQ(Run("online"), "register address error: REG has no ':'\n");
+  EXPECT_TRUE(capture.Has("dev - register address error."));
+  fleet.WithDevice(0, [](CDevQ5& d) { EXPECT_EQ(d.bWantOnline.load(), 0); });
+}
+
+TEST(CliOptionsTest, CommandsKeepTheirOrderAndNumbersAreChecked) {
+  const char* argv[] = {"zel-cli", "-e", "add CAR 2", "--duration", "5", "-e", "online", "--stats", "1"};
+  CliOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseCliOptions(9, argv, o, error)) << error;
+  EXPECT_EQ(o.commands, (std::vector<std::string>{"add CAR 2", "online"}));
+  EXPECT_EQ(o.nDurationSec, 5);
+  EXPECT_EQ(o.nStatsSec, 1);
+
+  const char* noValue[] = {"zel-cli", "-e"};
+  CliOptions o2;
+  EXPECT_FALSE(ParseCliOptions(2, noValue, o2, error));
+  const char* badStats[] = {"zel-cli", "--stats", "0"};
+  EXPECT_FALSE(ParseCliOptions(3, badStats, o2, error));
+  const char* badDuration[] = {"zel-cli", "--duration", "-1"};
+  EXPECT_FALSE(ParseCliOptions(3, badDuration, o2, error));
+  const char* unknown[] = {"zel-cli", "--verbose"};
+  EXPECT_FALSE(ParseCliOptions(2, unknown, o2, error));
+  EXPECT_NE(error.find("--verbose"), std::string::npos);
+  CliOptions o3;
+  const char* none[] = {"zel-cli"};
+  ASSERT_TRUE(ParseCliOptions(1, none, o3, error));
+  EXPECT_EQ(o3.nDurationSec, -1);
+  EXPECT_EQ(o3.nStatsSec, 0);
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+// zel-cli as a process: commands from standard input and -e, login against a
+// loopback server, the ways it ends, and list.txt at the end.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/app/cli/cli_process.h"
+#include "tests/app/server_texts.h"
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+
+void WriteDevset(const CTempDir& dir, const std::string& reg) {
+  ASSERT_TRUE(dir.Write("devset.txt", "{\"REG\":\"" + reg + "\",\"VF\":\"\"}" + std::string(1, '\0')));
+}
+
+TEST(CliProcessTest, AddOnlineOptionAndQuitFromStandardInput) {
+  CFakeServer server;
+  ASSERT_TRUE(server.Start());
+  CTempDir dir;
+  WriteDevset(dir, ServerReg(server));
+  CCliProcess cli(dir);
+  ASSERT_TRUE(cli.Start({}));
+  ASSERT_TRUE(cli.Send("add CAR 2\nonline\noption GPS=1\n"));
+  EXPECT_TRUE(WaitTexts(server, "\"DSNO\":\"CAR-0002\"", 1, kWaitMs));
+  EXPECT_TRUE(WaitTexts(server, "\"DSNO\":\"CAR-0001\"", 1, kWaitMs));
+  // The login reply makes the devices online: ask until the list says so.
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        cli.Send("list\n");
+        return WaitUntil([&] { return cli.OutHas("1 CAR-0002 online"); }, 200);
+      },
+      kWaitMs));
+  ASSERT_TRUE(cli.Send("status 1\nquit\n"));
+  EXPECT_EQ(cli.WaitExit(kWaitMs), 0) << cli.Err();
+  std::string out = cli.Out();
+  EXPECT_NE(out.find("title: ZEL - " + ServerReg(server) + "\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("pane 0: 合计: 0\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("added 2\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("online, gps: 0 alarm: 0\n"), std::string::npos) << out;
+  EXPECT_NE(cli.Err().find("dev - CDevQ5::ConnectReg"), std::string::npos);
+  EXPECT_EQ(dir.Read("list.txt"),
+            std::string("{\"AD\":[0,0],\"AS\":[0,0],\"AT\":[0,0],\"COUNT\":2,\"DT\":[0,0],"
+                        "\"FREQ\":[10,10],\"GPS\":[1,1],\"ID\":[\"CAR-0001\",\"CAR-0002\"],"
+                        "\"REALCLOSE\":[0,0],\"UP\":[0,0]}") + '\0');
+}
+
+TEST(CliProcessTest, TerminationSignalSavesTheFleet) {
+  CTempDir dir;
+  ASSERT_TRUE(dir.Write("list.txt", std::string("{\"COUNT\":1,\"ID\":[\"OLD\"]}") + '\0'));
+  CCliProcess cli(dir);
+  ASSERT_TRUE(cli.Start({"-e", "add T 3", "--stats", "1"}));
+  ASSERT_TRUE(WaitUntil([&] { return cli.OutHas("added 3\n") && cli.OutHas("devices 4 "); }, kWaitMs));
+  cli.Signal(SIGTERM);
+  EXPECT_EQ(cli.WaitExit(kWaitMs), 0) << cli.Err();
+  std::string list = dir.Read("list.txt");
+  EXPECT_NE(list.find("\"COUNT\":4"), std::string::npos) << list;
+  EXPECT_NE(list.find("\"ID\":[\"OLD\",\"T-0001\",\"T-0002\",\"T-0003\"]"), std::string::npos) << list;
+}
+
+TEST(CliProcessTest, InterruptSignalAlsoSaves) {
+  CTempDir dir;
+  CCliProcess cli(dir);
+  ASSERT_TRUE(cli.Start({"-e", "add I 1"}));
+  ASSERT_TRUE(WaitUntil([&] { return cli.OutHas("added 1\n"); }, kWaitMs));
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.WaitExit(kWaitMs), 0) << cli.Err();
+  EXPECT_NE(dir.Read("list.txt").find("\"ID\":[\"I\"]"), std::string::npos);
+}
+
+TEST(CliProcessTest, EndOfInputKeepsRunningUntilTheDuration) {
+  CTempDir dir;
+  CCliProcess cli(dir);
+  ASSERT_TRUE(cli.Start({"--duration", "3"}));
+  ASSERT_TRUE(cli.Send("add E 2\n"));
+  cli.CloseInput();
+  ASSERT_TRUE(WaitUntil([&] { return cli.OutHas("added 2\n"); }, kWaitMs));
+  // Input has ended, yet the console runs on until the duration is over.
+  EXPECT_FALSE(WaitUntil([&] { return !cli.Running(); }, 1000));
+  EXPECT_EQ(cli.WaitExit(kWaitMs), 0) << cli.Err();
+  EXPECT_NE(dir.Read("list.txt").find("\"COUNT\":2"), std::string::npos);
+}
+
+TEST(CliProcessTest, QuitAmongTheCommandLineCommandsEndsAtOnce) {
+  CTempDir dir;
+  CCliProcess cli(dir);
+  ASSERT_TRUE(cli.Start({"-e", "add Q 1", "-e", "quit", "-e", "add NEVER 1"}));
+  EXPECT_EQ(cli.WaitExit(kWaitMs), 0) << cli.Err();
+  EXPECT_EQ(dir.Read("list.txt").find("NEVER"), std::string::npos);
+  EXPECT_NE(dir.Read("list.txt").find("\"ID\":[\"Q\"]"), std::string::npos);
+}
+
+TEST(CliProcessTest, ListFileThatCannotBeWrittenGivesAFailureStatus) {
+  CTempDir dir;
+  // A directory in the way of list.txt: reading skips it, replacing fails.
+  ASSERT_EQ(mkdir(dir.File("list.txt").c_str(), 0755), 0);
+  CCliProcess cli(dir);
+  ASSERT_TRUE(cli.Start({"-e", "add F 1", "--duration", "0"}));
+  EXPECT_EQ(cli.WaitExit(kWaitMs), 1);
+  EXPECT_NE(cli.Err().find("list.txt could not be written"), std::string::npos) << cli.Err();
+  rmdir(dir.File("list.txt").c_str());
+}
+
+TEST(CliProcessTest, BadCommandLineIsRefused) {
+  CTempDir dir;
+  CCliProcess cli(dir);
+  ASSERT_TRUE(cli.Start({"--stats", "0"}));
+  EXPECT_EQ(cli.WaitExit(kWaitMs), 2);
+  EXPECT_NE(cli.Err().find("--stats"), std::string::npos);
+  EXPECT_FALSE(dir.Exists("list.txt"));
+}
+
+}  // namespace

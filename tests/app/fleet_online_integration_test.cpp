@@ -1,0 +1,167 @@
+// Online, Offline, the emergency alarm and free-form commands against a
+// loopback server that answers logins. No driver thread runs here.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/fleet.h"
+#include "platform/process_init.h"
+#include "platform/tick.h"
+#include "tests/support/debug_capture.h"
+#include "tests/app/server_texts.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+struct DeviceView {
+  std::string ip;
+  int32_t port = 0;
+  int32_t bWantOnline = 0;
+  int32_t bOnline = 0;
+};
+
+DeviceView View(const CFleet& fleet, int32_t row) {
+  DeviceView v;
+  fleet.WithDevice(row, [&](CDevQ5& d) {
+    v.ip = d.GetServerIp();
+    v.port = d.nServerPort.load();
+    v.bWantOnline = d.bWantOnline.load();
+    v.bOnline = d.bOnline.load();
+  });
+  return v;
+}
+
+bool AllOnline(const CFleet& fleet, const std::vector<int32_t>& rows) {
+  for (int32_t r : rows)
+    if (!View(fleet, r).bOnline) return false;
+  return true;
+}
+
+class FleetOnlineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ProcessStartup();
+    ASSERT_TRUE(server.Start());
+  }
+  DebugCapture capture;
+  CFakeServer server;
+  CTempDir dir;
+  CFleet fleet{dir.Path()};
+};
+
+TEST_F(FleetOnlineTest, SelectedRowsAloneGetTheAddressAndLogIn) {
+  fleet.AddDevices("O", 7);
+  ASSERT_TRUE(fleet.ApplySettings(ServerReg(server), ""));
+  ASSERT_TRUE(fleet.GoOnline({2, 5}));
+  ASSERT_TRUE(WaitUntil([&] { return AllOnline(fleet, {2, 5}); }, kWaitMs));
+  for (int32_t r = 0; r < 7; ++r) {
+    DeviceView v = View(fleet, r);
+    bool selected = r == 2 || r == 5;
+    EXPECT_EQ(v.ip, selected ? "127.0.0.1" : "") << r;
+    EXPECT_EQ(v.port, selected ? server.Port() : 0) << r;
+    EXPECT_EQ(v.bWantOnline, selected ? 1 : 0) << r;
+  }
+  EXPECT_EQ(CountTexts(server, "\"OPERATION\":\"CONNECT\""), 2);
+  EXPECT_EQ(CountTexts(server, "\"DSNO\":\"O-0003\""), 1);
+  EXPECT_EQ(CountTexts(server, "\"DSNO\":\"O-0006\""), 1);
+  EXPECT_EQ(fleet.Stats().nOnline, 2);
+
+  // Nothing selected: every device, in row order.
+  ASSERT_TRUE(fleet.GoOnline({}));
+  ASSERT_TRUE(WaitUntil([&] { return AllOnline(fleet, {0, 1, 2, 3, 4, 5, 6}); }, kWaitMs));
+  EXPECT_TRUE(WaitTexts(server, "\"OPERATION\":\"CONNECT\"", 9, kWaitMs));
+
+  fleet.TakeOffline({});
+  FleetStats st = fleet.Stats();
+  EXPECT_EQ(st.nOnline, 0);
+  EXPECT_EQ(st.nConnecting, 0);
+  EXPECT_EQ(st.nOffline, 7);
+}
+
+TEST_F(FleetOnlineTest, RegWithoutColonConnectsNothingAndLogsTheError) {
+  fleet.AddDevices("N", 3);
+  fleet.ApplySettings("127.0.0.1", "");
+  EXPECT_FALSE(fleet.GoOnline({}));
+  EXPECT_EQ(capture.Count("dev - register address error."), 1);
+  EXPECT_EQ(capture.Count("dev - CDevQ5::ConnectReg"), 0);
+  for (int32_t r = 0; r < 3; ++r) {
+    DeviceView v = View(fleet, r);
+    EXPECT_EQ(v.ip, "");
+    EXPECT_EQ(v.bWantOnline, 0);
+  }
+  EXPECT_EQ(server.ConnectionCount(), 0);
+}
+
+TEST_F(FleetOnlineTest, RegEndingInColonGivesPortZero) {
+  fleet.AddDevices("Z", 2);
+  fleet.ApplySettings("127.0.0.1:", "");
+  EXPECT_TRUE(fleet.GoOnline({1}));
+  DeviceView v = View(fleet, 1);
+  EXPECT_EQ(v.ip, "127.0.0.1");
+  EXPECT_EQ(v.port, 0);
+  EXPECT_EQ(v.bWantOnline, 1);
+  EXPECT_EQ(View(fleet, 0).bWantOnline, 0);
+  EXPECT_EQ(fleet.Stats().nConnecting, 1);
+  fleet.TakeOffline({1});
+  EXPECT_EQ(View(fleet, 1).bWantOnline, 0);
+}
+
+TEST_F(FleetOnlineTest, AlarmAndCommandGoToTheFirstSelectedDeviceOnly) {
+  fleet.AddDevices("A", 3);
+  fleet.ApplySettings(ServerReg(server), "");
+  fleet.GoOnline({});
+  ASSERT_TRUE(WaitUntil([&] { return AllOnline(fleet, {0, 1, 2}); }, kWaitMs));
+
+  EXPECT_EQ(fleet.SendEmergencyAlarm({2, 1}), FLEET_SENT);
+  EXPECT_TRUE(WaitTexts(server, "\"ALARMNAME\":\"110\"", 1, kWaitMs));
+  EXPECT_EQ(fleet.Stats().nAlarmsSent, 1);
+
+  // Comments are collected, not sent; the text is logged.
+  EXPECT_EQ(fleet.UploadCommand({1, 2}, "// note\n{\"OPERATION\":\"X\",\"N\":1}"), FLEET_SENT);
+  EXPECT_EQ(fleet.UploadCommand({1}, ""), FLEET_SENT);
+  EXPECT_EQ(fleet.UploadCommand({1}, "{\"OPERATION\":\"Y\" garbage"), FLEET_SENT);
+  EXPECT_TRUE(WaitTexts(server, "{\"N\":1,\"OPERATION\":\"X\"}", 1, kWaitMs));
+  EXPECT_TRUE(WaitTexts(server, "null", 1, kWaitMs));
+  // What the reader built before the error goes out.
+  EXPECT_TRUE(WaitTexts(server, "{\"OPERATION\":\"Y\"}", 1, kWaitMs));
+  EXPECT_TRUE(capture.Has("{\"N\":1,\"OPERATION\":\"X\"}"));
+  EXPECT_GT(fleet.Stats().nBytesSent, 0u);
+
+  fleet.TakeOffline({0, 2});
+  EXPECT_EQ(View(fleet, 0).bOnline, 0);
+  EXPECT_EQ(View(fleet, 1).bOnline, 1);
+  EXPECT_EQ(View(fleet, 2).bOnline, 0);
+  fleet.TakeOffline({});
+}
+
+TEST_F(FleetOnlineTest, StatisticsCountWhatTheSocketsAccepted) {
+  fleet.AddDevices("C", 2);
+  fleet.ApplySettings(ServerReg(server), "");
+  fleet.GoOnline({0});
+  ASSERT_TRUE(WaitUntil([&] { return AllOnline(fleet, {0}); }, kWaitMs));
+  DeviceProperties all;
+  all.bAutoUpload = 1;
+  all.bGps = 1;
+  fleet.ApplyProperties({0}, all);
+  uint64_t bytesBefore = fleet.Stats().nBytesSent;
+  // GPS and the alarm cycle fall due; one tick sends the GPS upload, the
+  // speed alarm, the customised start and end and the video-lost alarm.
+  AdvanceTickCount(11000);
+  fleet.WithDevice(0, [](CDevQ5& d) { d.Tick(); });
+  EXPECT_TRUE(WaitTexts(server, "\"OPERATION\":\"SENDALARMINFO\"", 4, kWaitMs));
+  EXPECT_TRUE(WaitTexts(server, "\"OPERATION\":\"SPI\"", 1, kWaitMs));
+  FleetStats st = fleet.Stats();
+  EXPECT_EQ(st.nGpsSent, 1);
+  EXPECT_EQ(st.nAlarmsSent, 4);
+  EXPECT_GT(st.nBytesSent, bytesBefore + 5 * 12);
+  EXPECT_EQ(st.nOnline, 1);
+  EXPECT_EQ(st.nOffline, 1);
+  EXPECT_EQ(fleet.StatusText(0), "online, gps: 1 alarm: 1");
+  fleet.TakeOffline({});
+}
+
+}  // namespace
