@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
