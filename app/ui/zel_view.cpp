@@ -41,14 +41,15 @@ void CzelView::SetUpList() {
   setWrapping(true);
   setWordWrap(true);
   setTextElideMode(Qt::ElideRight);
-  setIconSize(QSize(ICON_DEVICE_SIZE, ICON_DEVICE_SIZE));
-  setUniformItemSizes(true);
   setLayoutMode(QListView::Batched);
   setBatchSize(kLayoutBatch);
   setContextMenuPolicy(Qt::DefaultContextMenu);
+  // A label wraps within the width of the icon area, so the icon area is as
+  // wide as a grid cell; the 48-pixel pictures are drawn centred in it.
   QFontMetrics metrics(font());
-  int width = std::max(ICON_DEVICE_SIZE + 40, metrics.averageCharWidth() * 12);
-  setGridSize(QSize(width, ICON_DEVICE_SIZE + 12 + 2 * metrics.height()));
+  int width = std::max(ICON_DEVICE_SIZE + 40, metrics.averageCharWidth() * 13);
+  setIconSize(QSize(width - 8, ICON_DEVICE_SIZE));
+  setGridSize(QSize(width, ICON_DEVICE_SIZE + 10 + 2 * metrics.height()));
 }
 
 void CzelView::InitialUpdate() {
