@@ -45,12 +45,19 @@ function(zel_test_dir dir)
       set(exe test_${tname}_${label})
       add_executable(${exe} ${files})
       target_link_libraries(${exe} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main)
-      set(extra_labels ${label})
-      if(label STREQUAL "integration")
-        list(APPEND extra_labels threaded)
-      endif()
-      gtest_discover_tests(${exe} PROPERTIES LABELS "${extra_labels}" DISCOVERY_TIMEOUT 60
+      gtest_discover_tests(${exe} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 60
                            DISCOVERY_MODE PRE_TEST)
+      if(label STREQUAL "integration")
+        # gtest_discover_tests flattens a list of labels into separate words,
+        # so the second label is set by a script that ctest runs after the
+        # discovered tests (and their list ${exe}_TESTS) are known.
+        set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${exe}_labels.cmake)
+        file(WRITE ${labels_file}
+             "foreach(t IN LISTS ${exe}_TESTS)\n"
+             "  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"integration;threaded\")\n"
+             "endforeach()\n")
+        set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
+      endif()
     endif()
   endforeach()
 endfunction()

@@ -33,8 +33,42 @@ void Deliver(CMySocket& s, uint8_t* frame, int32_t len) {
   if (s.param.pfnCallback) s.param.pfnCallback(s.param.pUser, frame, len, 0, 0, SOCK_EVENT_DATA);
 }
 
+// Delivers every whole frame at the front of the buffer with the given kind and
+// moves the rest to the front. False refuses the stream; the buffer is then
+// left as it is, since the connection is dropped. A callback may close or
+// reopen the socket (its serial changes): framing stops at once, without
+// touching the buffer again.
+bool FrameBuffered(CMySocket& s, int32_t kind) {
+  const uint32_t serial = s.nOpenSerial.load();
+  int32_t pos = 0;
+  while (s.bRunning.load() && s.nOpenSerial.load() == serial) {
+    int32_t frameLen = 0;
+    FrameStep step = FrameNext(kind, s.pBuffer + pos, s.nBuffered - pos, &frameLen);
+    if (step == FRAME_STEP_STOP) break;
+    if (step == FRAME_STEP_REFUSE) return false;
+    if (step == FRAME_STEP_SKIP) {
+      ++pos;
+      continue;
+    }
+    // A frame of nothing or of more than is buffered can only be a framing
+    // fault; refusing it keeps the loop from stalling or overrunning.
+    if (frameLen < 1 || frameLen > s.nBuffered - pos) return false;
+    Deliver(s, s.pBuffer + pos, frameLen);
+    if (s.nOpenSerial.load() != serial || !s.pBuffer) return true;
+    pos += frameLen;
+    if (kind == FRAME_MVSP && s.nKind.load() != FRAME_MVSP) break;
+  }
+  if (s.nOpenSerial.load() != serial || !s.pBuffer || pos == 0) return true;
+  int32_t rest = s.nBuffered - pos;
+  if (rest > 0) memmove(s.pBuffer, s.pBuffer + pos, static_cast<size_t>(rest));
+  s.nBuffered = rest;
+  return true;
+}
+
 }  // namespace
 
+// Detection runs once in the life of the object: a failed detection refuses
+// this chunk and every later one. Kind 5 passes chunks through unbuffered.
 int CMySocket::WriteToBuffer(const uint8_t* data, int32_t len) {
   if (!data || len <= 0) return 0;
   if (nKind.load() == FRAME_DETECT && !bDetected) {
@@ -48,29 +82,5 @@ int CMySocket::WriteToBuffer(const uint8_t* data, int32_t len) {
     return 0;
   }
   if (!pBuffer || !Append(*this, data, len)) return 1;
-
-  // A callback may close or reopen this socket: stop at once when it did.
-  const uint32_t serial = nOpenSerial.load();
-  int32_t pos = 0;
-  while (bRunning.load() && nOpenSerial.load() == serial) {
-    int32_t frameLen = 0;
-    FrameStep step = FrameNext(kind, pBuffer + pos, nBuffered - pos, &frameLen);
-    if (step == FRAME_STEP_STOP) break;
-    if (step == FRAME_STEP_REFUSE) return 1;
-    if (step == FRAME_STEP_SKIP) {
-      ++pos;
-      continue;
-    }
-    Deliver(*this, pBuffer + pos, frameLen);
-    if (nOpenSerial.load() != serial || !pBuffer) return 0;
-    pos += frameLen;
-    if (kind == FRAME_MVSP && nKind.load() != FRAME_MVSP) break;
-  }
-  if (nOpenSerial.load() != serial || !pBuffer) return 0;
-  if (pos > 0) {
-    int32_t rest = nBuffered - pos;
-    if (rest > 0) memmove(pBuffer, pBuffer + pos, static_cast<size_t>(rest));
-    nBuffered = rest;
-  }
-  return 0;
+  return FrameBuffered(*this, kind) ? 0 : 1;
 }

@@ -27,6 +27,9 @@ struct ShareGroup {
   int32_t bStarted = 0;
   CMySocket* slots[SHARE_GROUP_SIZE] = {};
   int32_t errors[SHARE_GROUP_SIZE] = {};
+  // Advanced each time a slot is filled, so that a pass can tell its own
+  // registration from a later one of a socket at the same address.
+  uint32_t fills[SHARE_GROUP_SIZE] = {};
   int wakeFd = -1;
 };
 
@@ -47,8 +50,17 @@ struct PassSet {
   pollfd fds[SHARE_GROUP_SIZE + 1];
   CMySocket* socks[SHARE_GROUP_SIZE];
   uint32_t serial[SHARE_GROUP_SIZE];
+  uint32_t fill[SHARE_GROUP_SIZE];
   int slot[SHARE_GROUP_SIZE];
 };
+
+// True while slot still holds the registration that the pass gathered. A
+// callback earlier in the pass may have closed, reopened or destroyed the
+// socket; only then may the pass touch it.
+bool StillHeld(ShareGroup& g, int slot, CMySocket* s, uint32_t fill) {
+  std::lock_guard<std::mutex> lock(g.lock);
+  return g.slots[slot] == s && g.fills[slot] == fill;
+}
 
 void ReleaseSlotLocked(ShareGroup& g, int i) {
   CMySocket* s = g.slots[i];
@@ -84,6 +96,7 @@ bool GatherPass(ShareGroup& g, PassSet& set) {
     }
     set.socks[set.count] = s;
     set.serial[set.count] = s->nOpenSerial.load();
+    set.fill[set.count] = g.fills[i];
     set.slot[set.count] = i;
     ++set.count;
   }
@@ -113,13 +126,15 @@ void CheckConnect(CMySocket* s, short revents) {
 
 // Drops a connection: the owner hears SOCK_EVENT_CLOSED first, then the slot is
 // released; its Close (which waits for the release) can then free it safely.
-void Drop(ShareGroup& g, int slot, CMySocket* s) {
+// A callback that closed and reopened the socket has given it a new
+// registration, which stays.
+void Drop(ShareGroup& g, int slot, CMySocket* s, uint32_t fill) {
   Callback(s, SOCK_EVENT_CLOSED);
   std::lock_guard<std::mutex> lock(g.lock);
-  if (g.slots[slot] == s) ReleaseSlotLocked(g, slot);
+  if (g.slots[slot] == s && g.fills[slot] == fill) ReleaseSlotLocked(g, slot);
 }
 
-void ServeReadable(ShareGroup& g, int slot, CMySocket* s, uint8_t* buf) {
+void ServeReadable(ShareGroup& g, int slot, CMySocket* s, uint32_t fill, uint8_t* buf) {
   ssize_t n = recv(s->hSocket.load(), buf, SHARE_RECV_SIZE, MSG_DONTWAIT);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   if (n <= 0) {
@@ -128,12 +143,12 @@ void ServeReadable(ShareGroup& g, int slot, CMySocket* s, uint8_t* buf) {
       std::lock_guard<std::mutex> lock(g.lock);
       e = ++g.errors[slot];
     }
-    if (e > 10) Drop(g, slot, s);
+    if (e > 10) Drop(g, slot, s, fill);
     return;
   }
   if (s->WriteToBuffer(buf, static_cast<int32_t>(n)) != 0) {
     OutputDebugLine("CMySocket - WriteToBuffer failed.!!!!!!!!!!");
-    if (s->bRunning.load()) Drop(g, slot, s);
+    if (s->bRunning.load()) Drop(g, slot, s, fill);
     return;
   }
   std::lock_guard<std::mutex> lock(g.lock);
@@ -144,13 +159,13 @@ void ServePass(ShareGroup& g, PassSet& set, uint8_t* buf) {
   for (int k = 0; k < set.count; ++k) {
     short rev = set.fds[k].revents;
     CMySocket* s = set.socks[k];
-    // A callback earlier in this pass may have closed this socket.
-    if (!rev || !s->bRunning.load() || s->hSocket.load() < 0 || s->nOpenSerial.load() != set.serial[k]) continue;
+    if (!rev || !StillHeld(g, set.slot[k], s, set.fill[k])) continue;
+    if (!s->bRunning.load() || s->hSocket.load() < 0 || s->nOpenSerial.load() != set.serial[k]) continue;
     if (!s->bConnected.load()) {
       CheckConnect(s, rev);
       continue;
     }
-    if (rev & (POLLIN | POLLERR | POLLHUP)) ServeReadable(g, set.slot[k], s, buf);
+    if (rev & (POLLIN | POLLERR | POLLHUP)) ServeReadable(g, set.slot[k], s, set.fill[k], buf);
   }
 }
 
@@ -197,6 +212,7 @@ int ShareRegister(CMySocket* sock) {
       }
       g.slots[i] = sock;
       g.errors[i] = 0;
+      ++g.fills[i];
       sock->nShareGroup.store(gi);
       sock->bStopped.store(0);
       Wake(g);

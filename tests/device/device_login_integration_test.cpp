@@ -1,0 +1,113 @@
+#include "tests/device/device_test_util.h"
+
+#include "tests/support/debug_capture.h"
+
+namespace {
+
+TEST(DeviceLoginTest, LoginIs133ByteTextIn146BytePacketWithMembersInOrder) {
+  CFakeServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto dev = LoggedInDevice(srv, "A-0001");
+  auto logins = MessagesOf(srv, "A-0001", "CONNECT");
+  ASSERT_EQ(logins.size(), 1u);
+  const CapturedPacket& p = logins[0];
+  EXPECT_EQ(p.szText,
+            "{\"MODULE\":\"CERTIFICATE\",\"OPERATION\":\"CONNECT\",\"PARAMETER\":{\"CARNUM\":\"A-0001\",\"CHANNEL\":16,"
+            "\"DEVCLASS\":4,\"DSNO\":\"A-0001\"},\"SESSION\":\"\"}");
+  EXPECT_EQ(p.szText.size(), 133u);
+  EXPECT_EQ(p.bytes.size(), 146u);
+  EXPECT_EQ(p.info.nDataLen, 134);
+  EXPECT_EQ(p.bytes.back(), 0);
+  EXPECT_EQ(dev->bWantOnline.load(), 1);
+  dev->Shutdown();
+}
+
+TEST(DeviceLoginTest, ConnectReplyWithErrorCodeStillLogsIn) {
+  CFakeServer srv;
+  srv.SetConnectErrorCode(1);
+  ASSERT_TRUE(srv.Start());
+  uint32_t before = GetTickCount();
+  auto dev = LoggedInDevice(srv, "ERR-1");
+  EXPECT_EQ(dev->bOnline.load(), 1);
+  EXPECT_GE(static_cast<int32_t>(dev->dwLoginTime.load() - before), 0);
+  dev->Shutdown();
+}
+
+TEST(DeviceLoginTest, LostConnectionGoesConnectingAndReconnectsAfter15s) {
+  CFakeServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto dev = LoggedInDevice(srv, "LOST-1");
+  int32_t conn = srv.FindDeviceConnection("LOST-1");
+  ASSERT_TRUE(srv.Drop(conn));
+  ASSERT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 0; }, 5000));
+  EXPECT_EQ(dev->bWantOnline.load(), 1);
+  size_t packetsBefore = srv.AllPackets().size();
+  dev->Tick();  // within 15 s of the last attempt: nothing happens
+  EXPECT_EQ(srv.ConnectionCount(), 1);
+  EXPECT_EQ(srv.AllPackets().size(), packetsBefore);
+  PassTime(15001);
+  dev->Tick();
+  ASSERT_TRUE(srv.WaitForConnections(2, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 1; }, 5000));
+  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "CONNECT"), 2);
+  dev->Shutdown();
+}
+
+TEST(DeviceLoginTest, UnansweredLoginIsClosedAndRetriedEvery15s) {
+  CFakeServer srv;
+  srv.SetAnswerConnect(false);
+  ASSERT_TRUE(srv.Start());
+  CDevQ5 dev;
+  dev.SetId("MUTE-1");
+  dev.SetServer("127.0.0.1", srv.Port());
+  dev.ConnectReg();
+  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "CONNECT", 1, 5000));
+  for (int attempt = 2; attempt <= 3; ++attempt) {
+    dev.Tick();
+    EXPECT_EQ(srv.ConnectionCount(), attempt - 1);
+    PassTime(15001);
+    dev.Tick();
+    ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "CONNECT", attempt, 5000));
+    EXPECT_TRUE(srv.WaitForClosed(attempt - 1, 5000));  // the old connection was closed
+  }
+  EXPECT_EQ(dev.bOnline.load(), 0);
+  dev.Shutdown();
+}
+
+TEST(DeviceLoginTest, GoOfflineStopsEverything) {
+  CFakeServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto dev = LoggedInDevice(srv, "OFF-1");
+  dev->bGps.store(1);
+  dev->bAutoUpload.store(1);
+  dev->GoOffline();
+  EXPECT_EQ(dev->bOnline.load(), 0);
+  EXPECT_EQ(dev->bWantOnline.load(), 0);
+  ASSERT_TRUE(srv.WaitForClosed(srv.FindDeviceConnection("OFF-1"), 5000));
+  size_t packets = srv.AllPackets().size();
+  for (int i = 0; i < 5; ++i) {
+    PassTime(20000);
+    dev->Tick();
+  }
+  EXPECT_EQ(srv.AllPackets().size(), packets);
+  EXPECT_EQ(srv.ConnectionCount(), 1);
+  dev->Shutdown();
+}
+
+TEST(DeviceLoginTest, HostNameAddressGivesZeroAddressAndNoEvent) {
+  DebugCapture capture;
+  EXPECT_EQ(AddressTextToIp("127.0.0.1"), 0x7F000001u);
+  EXPECT_EQ(AddressTextToIp("10.1"), 0x0A010000u);
+  EXPECT_EQ(AddressTextToIp("localhost"), 0u);
+  CDevQ5 dev;
+  dev.SetId("HOST-1");
+  dev.SetServer("localhost", 1);
+  EXPECT_EQ(dev.ConnectReg(), 0);
+  EXPECT_TRUE(capture.Has("dev - CDevQ5::ConnectReg"));
+  EXPECT_TRUE(capture.Has("CMySocket - connect to 0.0.0.0:1"));
+  EXPECT_EQ(dev.bWantOnline.load(), 1);
+  dev.Shutdown();
+  EXPECT_EQ(dev.bOnline.load(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,139 @@
+#include "device/gps_track.h"
+#include "tests/device/device_test_util.h"
+
+namespace {
+
+const Json::Value& Par(const CapturedPacket& p) { return p.json["PARAMETER"]; }
+
+TEST(DeviceTickTest, FirstGpsUploadOfNewDevice) {
+  CFakeServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto dev = LoggedInDevice(srv, "GPS-1");
+  dev->bGps.store(1);
+  PassTime(10001);
+  dev->Tick();
+  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 1, 5000));
+  auto spi = MessagesOf(srv, "GPS-1", "SPI");
+  ASSERT_EQ(spi.size(), 1u);
+  const Json::Value& p = Par(spi[0])["P"];
+  EXPECT_EQ(spi[0].json["MODULE"].asString(), "DEVEMM");
+  EXPECT_EQ(Par(spi[0])["M"].asInt(), 1);
+  EXPECT_EQ(p["J"].asString(), "113.5603");
+  EXPECT_EQ(p["W"].asString(), "22.3312");
+  EXPECT_EQ(p["S"].asInt(), 2200);
+  EXPECT_EQ(p["C"].asInt(), 5050);
+  EXPECT_EQ(p["V"].asInt(), 0);
+  std::string t = p["T"].asString();
+  EXPECT_EQ(t.size(), 14u);
+  EXPECT_EQ(t.find_first_not_of("0123456789"), std::string::npos);
+  EXPECT_EQ(dev->nGpsSent.load(), 1);
+  dev->Shutdown();
+}
+
+TEST(DeviceTickTest, SpeedWrapsAfter140AndGpsOffStillMovesTheStamp) {
+  CFakeServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto dev = LoggedInDevice(srv, "GPS-61");
+  dev->bGps.store(1);
+  for (int i = 0; i < 62; ++i) {
+    PassTime(10001);
+    dev->Tick();
+  }
+  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 62, 5000));
+  auto spi = MessagesOf(srv, "GPS-61", "SPI");
+  EXPECT_EQ(Par(spi[59])["P"]["S"].asInt(), 14000);
+  EXPECT_EQ(Par(spi[60])["P"]["S"].asInt(), 0);
+  EXPECT_EQ(Par(spi[61])["P"]["S"].asInt(), 200);
+  // With GPS off nothing is sent and the position stays, but the stamp moves.
+  dev->bGps.store(0);
+  int32_t lon = dev->nLongitude;
+  PassTime(10001);
+  dev->Tick();
+  EXPECT_EQ(dev->nLongitude, lon);
+  EXPECT_EQ(dev->dwLastGps, dev->dwNow);
+  dev->Shutdown();
+}
+
+TEST(DeviceTickTest, GpsTrackRowsAlternateWhileSpeedFollowsTheDevice) {
+  CGpsTrack& track = GlobalGpsTrack();
+  track.Clear();
+  track.Add("22.5431", 7, "114.0579", 8);
+  track.Add("22.6000", 7, "114.1000", 8);
+  CFakeServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto dev = LoggedInDevice(srv, "TRACK-1");
+  dev->bGps.store(1);
+  for (int i = 0; i < 3; ++i) {
+    PassTime(10001);
+    dev->Tick();
+  }
+  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 3, 5000));
+  auto spi = MessagesOf(srv, "TRACK-1", "SPI");
+  EXPECT_EQ(Par(spi[0])["P"]["W"].asString(), "22.5431");
+  EXPECT_EQ(Par(spi[0])["P"]["J"].asString(), "114.0579");
+  EXPECT_EQ(Par(spi[1])["P"]["W"].asString(), "22.6000");
+  EXPECT_EQ(Par(spi[2])["P"]["J"].asString(), "114.0579");
+  EXPECT_EQ(Par(spi[2])["P"]["S"].asInt(), 2600);
+  track.Clear();
+  dev->Shutdown();
+}
+
+TEST(DeviceTickTest, KeepAliveIs61BytesEvery15Seconds) {
+  CFakeServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto dev = LoggedInDevice(srv, "KA-1");
+  PassTime(15001);
+  dev->Tick();
+  dev->Tick();  // not due again
+  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "KEEPALIVE", 1, 5000));
+  auto ka = MessagesOf(srv, "KA-1", "KEEPALIVE");
+  ASSERT_EQ(ka.size(), 1u);
+  EXPECT_EQ(ka[0].szText, "{\"MODULE\":\"CERTIFICATE\",\"OPERATION\":\"KEEPALIVE\",\"SESSION\":\"\"}");
+  EXPECT_EQ(ka[0].szText.size(), 61u);
+  dev->Shutdown();
+}
+
+TEST(DeviceTickTest, AutomaticOfflineClosesSilentlyAndReconnects15sLater) {
+  CFakeServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto dev = LoggedInDevice(srv, "AUTO-1");
+  dev->nAutoOffline.store(60);
+  dev->Tick();
+  EXPECT_EQ(dev->bOnline.load(), 1);
+  PassTime(60001);
+  size_t before = srv.AllPackets().size();
+  dev->Tick();
+  EXPECT_EQ(dev->bOnline.load(), 0);
+  EXPECT_EQ(dev->bWantOnline.load(), 1);
+  ASSERT_TRUE(srv.WaitForClosed(srv.FindDeviceConnection("AUTO-1"), 5000));
+  EXPECT_EQ(srv.AllPackets().size(), before);  // closed without a message
+  dev->Tick();
+  EXPECT_EQ(srv.ConnectionCount(), 1);
+  PassTime(15001);
+  dev->Tick();
+  ASSERT_TRUE(srv.WaitForConnections(2, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 1; }, 5000));
+  dev->Shutdown();
+}
+
+TEST(DeviceTickTest, TickWrapAloneMakesNothingDue) {
+  CFakeServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto dev = LoggedInDevice(srv, "WRAP-1");
+  dev->bGps.store(1);
+  // Place "now" 5 ms after the wrap and the stamps 5 ms before it.
+  SetTickOffset(0);
+  SetTickOffset(5u - GetTickCount());
+  uint32_t t = GetTickCount();
+  dev->dwLastGps = dev->dwLastAlarm = dev->dwLastKeepAlive = t - 10;
+  dev->Tick();
+  EXPECT_EQ(dev->nGpsSent.load(), 0);
+  // A stamp more than 2^31 ms in the past is due.
+  dev->dwLastGps = t - 0x80000010u;
+  dev->Tick();
+  EXPECT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 1, 5000));
+  SetTickOffset(0);
+  dev->Shutdown();
+}
+
+}  // namespace

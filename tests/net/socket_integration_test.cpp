@@ -1,0 +1,372 @@
+// The client socket against real loopback peers: connection events, framing
+// of what arrives, drops, the share threads' groups, timed sends, UDP mode
+// and closing from the serving thread.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "net/my_socket.h"
+#include "tests/support/debug_capture.h"
+#include "tests/support/fake_server.h"
+#include "tests/support/plain_client.h"
+#include "tests/support/socket_probe.h"
+#include "tests/support/wait.h"
+
+namespace {
+
+constexpr int kWait = 5000;
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+class SocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server.Start()); }
+  void TearDown() override { server.Stop(); }
+
+  // Opens sock against the server and waits until both sides see the connection.
+  void Connect(CMySocket& sock, CSocketProbe& probe, int32_t nConnExpected) {
+    ASSERT_EQ(sock.Open(probe.ConnectParam(server.Port())), 0);
+    ASSERT_TRUE(probe.WaitFor(SOCK_EVENT_CONNECTED, 1, kWait));
+    ASSERT_TRUE(server.WaitForConnections(nConnExpected, kWait));
+  }
+
+  CFakeServer server;
+};
+
+TEST_F(SocketTest, ConnectRaisesConnectedAndFramesArriveWhole) {
+  DebugCapture capture;
+  CMySocket sock;
+  CSocketProbe probe;
+  Connect(sock, probe, 1);
+  EXPECT_EQ(sock.bConnected.load(), 1);
+  EXPECT_TRUE(capture.Has("CMySocket - connect to 127.0.0.1:" + std::to_string(server.Port())));
+  EXPECT_TRUE(capture.Has("CMySocket - connect ok."));
+
+  std::vector<Bytes> sent = {
+      BuildTextPacket("{\"OPERATION\":\"CONNECT\"}"),
+      BuildMediaPacket(NTYPE_TALK, 1, Bytes(1000, 0x31)),
+      BuildTextPacket("{\"OPERATION\":\"KEEPALIVE\"}"),
+      BuildMediaPacket(NTYPE_LIVE, 2, Bytes(30000, 0x32)),  // grows the receive buffer
+      BuildTextPacket("{}"),
+  };
+  // The first chunk a socket ever receives decides its framing, so it must
+  // hold a whole header; after that a packet may come in three pieces (5
+  // bytes, 20 bytes, the rest).
+  Bytes first = BuildTextPacket("{\"OPERATION\":\"FIRST\"}");
+  ASSERT_TRUE(server.SendRaw(1, first));
+  ASSERT_TRUE(probe.WaitFor(SOCK_EVENT_DATA, 1, kWait));
+  const Bytes& p0 = sent[0];
+  ASSERT_TRUE(server.SendRaw(1, Bytes(p0.begin(), p0.begin() + 5)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  ASSERT_TRUE(server.SendRaw(1, Bytes(p0.begin() + 5, p0.begin() + 25)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  ASSERT_TRUE(server.SendRaw(1, Bytes(p0.begin() + 25, p0.end())));
+  ASSERT_TRUE(probe.WaitFor(SOCK_EVENT_DATA, 2, kWait));
+  // Two packets in one piece, then one and a half, then the other half.
+  Bytes two = sent[1];
+  two.insert(two.end(), sent[2].begin(), sent[2].end());
+  ASSERT_TRUE(server.SendRaw(1, two));
+  Bytes oneAndHalf = sent[3];
+  oneAndHalf.insert(oneAndHalf.end(), sent[4].begin(), sent[4].begin() + 6);
+  ASSERT_TRUE(server.SendRaw(1, oneAndHalf));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  ASSERT_TRUE(server.SendRaw(1, Bytes(sent[4].begin() + 6, sent[4].end())));
+
+  ASSERT_TRUE(probe.WaitFor(SOCK_EVENT_DATA, 6, kWait));
+  sent.insert(sent.begin(), first);
+  EXPECT_EQ(probe.Frames(), sent);
+  EXPECT_EQ(probe.Count(SOCK_EVENT_CLOSED), 0);
+  EXPECT_EQ(sock.nKind.load(), FRAME_NAPI);
+  sock.Close();
+  EXPECT_TRUE(server.WaitForClosed(1, kWait));
+}
+
+TEST_F(SocketTest, PeerCloseRaisesClosedWithoutAMessage) {
+  DebugCapture capture;
+  CMySocket sock;
+  CSocketProbe probe;
+  Connect(sock, probe, 1);
+  ASSERT_TRUE(server.SendRaw(1, BuildTextPacket("{}")));
+  ASSERT_TRUE(probe.WaitFor(SOCK_EVENT_DATA, 1, kWait));
+  capture.Clear();
+  ASSERT_TRUE(server.CloseConn(1));
+  ASSERT_TRUE(probe.WaitFor(SOCK_EVENT_CLOSED, 1, kWait));
+  EXPECT_EQ(sock.bStopped.load(), 1);
+  for (const auto& line : capture.Lines()) EXPECT_EQ(line, "CMySocket - share thread exit.");
+  sock.Close();
+  EXPECT_EQ(probe.Count(SOCK_EVENT_CLOSED), 1);
+}
+
+TEST(SocketRefused, FailedConnectRaisesNoEventAtAll) {
+  DebugCapture capture;
+  uint16_t port = UnusedLoopbackPort();
+  ASSERT_NE(port, 0);
+  CMySocket sock;
+  CSocketProbe probe;
+  ASSERT_EQ(sock.Open(probe.ConnectParam(port)), 0);
+  EXPECT_FALSE(WaitUntil([&] { return probe.Total() > 0; }, 3000));
+  EXPECT_FALSE(capture.Has("CMySocket - connect ok."));
+  EXPECT_EQ(sock.bConnected.load(), 0);
+  int64_t t0 = NowMs();
+  sock.Close();
+  EXPECT_LT(NowMs() - t0, 2000);
+  EXPECT_EQ(probe.Total(), 0);
+}
+
+TEST_F(SocketTest, ClosingAfterClearingRunningRaisesNoEvent) {
+  CMySocket sock;
+  CSocketProbe probe;
+  Connect(sock, probe, 1);
+  sock.bRunning.store(0);
+  ASSERT_TRUE(WaitUntil([&] { return sock.bStopped.load() == 1; }, kWait));
+  ASSERT_TRUE(server.SendRaw(1, BuildTextPacket("{}")));
+  ASSERT_TRUE(server.Drop(1));
+  // Give a serving thread every chance to report something it should not.
+  EXPECT_FALSE(WaitUntil([&] { return probe.Total() > 1; }, 1500));
+  sock.Close();
+  EXPECT_EQ(probe.Total(), 1);  // the CONNECTED event only
+}
+
+TEST_F(SocketTest, SixtyFifthSocketStartsASecondShareThread) {
+  // Every test ends with its sockets closed, so the table is empty by now.
+  ASSERT_TRUE(WaitUntil([] { return ShareThreadCount() == 0; }, kWait)) << "sockets of another test still open";
+  constexpr int kSockets = SHARE_GROUP_SIZE + 1;
+  std::vector<std::unique_ptr<CMySocket>> socks;
+  std::vector<std::unique_ptr<CSocketProbe>> probes;
+  for (int i = 0; i < kSockets; ++i) {
+    socks.push_back(std::make_unique<CMySocket>());
+    probes.push_back(std::make_unique<CSocketProbe>());
+    ASSERT_EQ(socks[i]->Open(probes[i]->ConnectParam(server.Port())), 0);
+    // A started share thread counts itself once it runs.
+    if (i == SHARE_GROUP_SIZE - 1) {
+      EXPECT_TRUE(WaitUntil([] { return ShareThreadCount() == 1; }, kWait));
+    }
+  }
+  EXPECT_TRUE(WaitUntil([] { return ShareThreadCount() == 2; }, kWait));
+  EXPECT_EQ(socks[0]->nShareGroup.load(), 0);
+  EXPECT_EQ(socks[SHARE_GROUP_SIZE - 1]->nShareGroup.load(), 0);
+  EXPECT_EQ(socks[SHARE_GROUP_SIZE]->nShareGroup.load(), 1);
+  for (auto& p : probes) EXPECT_TRUE(p->WaitFor(SOCK_EVENT_CONNECTED, 1, kWait));
+  ASSERT_TRUE(server.WaitForConnections(kSockets, kWait));
+
+  // Closing the second group's only socket ends its thread.
+  socks[SHARE_GROUP_SIZE]->Close();
+  EXPECT_TRUE(WaitUntil([] { return ShareThreadCount() == 1; }, kWait));
+  // The next Open into that group starts a new thread.
+  ASSERT_EQ(socks[SHARE_GROUP_SIZE]->Open(probes[SHARE_GROUP_SIZE]->ConnectParam(server.Port())), 0);
+  EXPECT_EQ(socks[SHARE_GROUP_SIZE]->nShareGroup.load(), 1);
+  EXPECT_TRUE(WaitUntil([] { return ShareThreadCount() == 2; }, kWait));
+  EXPECT_TRUE(probes[SHARE_GROUP_SIZE]->WaitFor(SOCK_EVENT_CONNECTED, 2, kWait));
+  for (auto& s : socks) s->Close();
+  EXPECT_TRUE(WaitUntil([] { return ShareThreadCount() == 0; }, kWait));
+  for (auto& p : probes) EXPECT_EQ(p->Count(SOCK_EVENT_CLOSED), 0);
+}
+
+TEST_F(SocketTest, TimedSendToAPeerThatNeverReadsReturnsZero) {
+  DebugCapture capture;
+  server.SetReceiveBuffer(4096);
+  server.SetPauseNewConnections(true);
+  CMySocket sock;
+  CSocketProbe probe;
+  Connect(sock, probe, 1);
+  Bytes chunk(65536, 0x41);
+  int n = 1;
+  for (int i = 0; i < 10000 && n > 0; ++i) n = sock.Send(chunk.data(), static_cast<int32_t>(chunk.size()), 0);
+  ASSERT_EQ(n, -1);  // the send buffer is full
+  EXPECT_FALSE(capture.Has("CMySocket - select timeout, send data failed."));
+  int64_t t0 = NowMs();
+  EXPECT_EQ(sock.Send(chunk.data(), 100, 1000), 0);
+  int64_t took = NowMs() - t0;
+  EXPECT_GE(took, 900);
+  EXPECT_LE(took, 3000);
+  EXPECT_TRUE(capture.Has("CMySocket - select timeout, send data failed."));
+  sock.Close();
+}
+
+TEST_F(SocketTest, BadSendArgumentsReturnMinusOneAndSendNothing) {
+  CMySocket sock;
+  CSocketProbe probe;
+  Connect(sock, probe, 1);
+  uint8_t byte = 1;
+  EXPECT_EQ(sock.Send(&byte, 0, 0), -1);
+  EXPECT_EQ(sock.Send(&byte, 0, 1000), -1);
+  EXPECT_EQ(sock.Send(nullptr, 5, 0), -1);
+  Bytes pkt = BuildTextPacket("{}");
+  EXPECT_EQ(sock.Send(pkt.data(), static_cast<int32_t>(pkt.size()), 1000), static_cast<int>(pkt.size()));
+  ASSERT_TRUE(server.WaitForBytes(1, static_cast<int64_t>(pkt.size()), kWait));
+  FakeConnInfo info;
+  ASSERT_TRUE(server.Connection(1, &info));
+  EXPECT_EQ(info.nBytesIn, static_cast<int64_t>(pkt.size()));
+  sock.Close();
+  EXPECT_EQ(sock.Send(pkt.data(), static_cast<int32_t>(pkt.size()), 0), -1);
+}
+
+TEST(SocketModes, NoneOpensNothingAndUnknownModesFail) {
+  int32_t threads = ShareThreadCount();
+  CMySocket sock;
+  SocketParam p;
+  p.nMode = SOCK_MODE_NONE;
+  EXPECT_EQ(sock.Open(p), 0);
+  EXPECT_EQ(sock.hSocket.load(), -1);
+  EXPECT_EQ(sock.nShareGroup.load(), -1);
+  EXPECT_EQ(ShareThreadCount(), threads);
+  sock.Close();
+  for (int32_t mode : {0, 5, -1}) {
+    p.nMode = mode;
+    EXPECT_EQ(sock.Open(p), 1) << mode;
+    EXPECT_EQ(sock.hSocket.load(), -1);
+    sock.Close();
+  }
+}
+
+TEST(SocketUdp, DatagramArrivesWithTrailingNulAndItsSender) {
+  CMySocket sock;
+  CSocketProbe probe;
+  SocketParam p;
+  p.nMode = SOCK_MODE_UDP;
+  p.nLocalIp = 0x7F000001;
+  p.pfnCallback = &CSocketProbe::Callback;
+  p.pUser = &probe;
+  ASSERT_EQ(sock.Open(p), 0);
+  sockaddr_in local{};
+  socklen_t len = sizeof local;
+  ASSERT_EQ(getsockname(sock.hSocket.load(), reinterpret_cast<sockaddr*>(&local), &len), 0);
+
+  int tx = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(tx, 0);
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  from.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(tx, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+  len = sizeof from;
+  ASSERT_EQ(getsockname(tx, reinterpret_cast<sockaddr*>(&from), &len), 0);
+  Bytes small = {'h', 'e', 'l', 'l', 'o'};
+  Bytes big(65507, 0x42);  // the largest IPv4 datagram
+  ASSERT_EQ(sendto(tx, small.data(), small.size(), 0, reinterpret_cast<sockaddr*>(&local), sizeof local), 5);
+  ASSERT_EQ(sendto(tx, big.data(), big.size(), 0, reinterpret_cast<sockaddr*>(&local), sizeof local),
+            static_cast<ssize_t>(big.size()));
+  ASSERT_TRUE(probe.WaitFor(SOCK_EVENT_DATA, 2, kWait));
+  auto events = probe.Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].data, small);
+  EXPECT_TRUE(events[0].bNulAfter);
+  EXPECT_EQ(events[0].nIp, 0x7F000001u);
+  EXPECT_EQ(events[0].nPort, ntohs(from.sin_port));
+  EXPECT_EQ(events[1].data, big);
+  EXPECT_TRUE(events[1].bNulAfter);
+  close(tx);
+  int64_t t0 = NowMs();
+  sock.Close();
+  EXPECT_LT(NowMs() - t0, 3000);
+  EXPECT_EQ(sock.bStopped.load(), 1);
+}
+
+TEST_F(SocketTest, CloseOfADroppedSocketReturnsAtOnce) {
+  CMySocket sock;
+  CSocketProbe probe;
+  Connect(sock, probe, 1);
+  ASSERT_TRUE(server.Drop(1));
+  ASSERT_TRUE(probe.WaitFor(SOCK_EVENT_CLOSED, 1, kWait));
+  ASSERT_TRUE(WaitUntil([&] { return sock.bStopped.load() == 1; }, kWait));
+  int64_t t0 = NowMs();
+  sock.Close();
+  EXPECT_LT(NowMs() - t0, 500);
+  EXPECT_EQ(sock.hSocket.load(), -1);
+  EXPECT_EQ(probe.Count(SOCK_EVENT_CLOSED), 1);
+}
+
+TEST_F(SocketTest, CloseFromTheCallbackOfAnotherSocketInTheGroupReturnsPromptly) {
+  DebugCapture capture;
+  CMySocket a;
+  CSocketProbe probeA, probeB;
+  auto b = std::make_unique<CMySocket>();
+  Connect(a, probeA, 1);
+  Connect(*b, probeB, 2);
+  ASSERT_EQ(a.nShareGroup.load(), b->nShareGroup.load());
+  std::atomic<int32_t> closeMs{-1};
+  probeA.SetHook([&](const ProbeEvent& e) {
+    if (e.nEvent != SOCK_EVENT_DATA) return;
+    int64_t t0 = NowMs();
+    b->Close();
+    closeMs.store(static_cast<int32_t>(NowMs() - t0));
+  });
+  ASSERT_TRUE(server.SendRaw(1, BuildTextPacket("{}")));
+  ASSERT_TRUE(WaitUntil([&] { return closeMs.load() >= 0; }, kWait));
+  EXPECT_LT(closeMs.load(), 1000);
+  EXPECT_EQ(b->hSocket.load(), -1);
+  EXPECT_EQ(b->bStopped.load(), 1);
+  EXPECT_TRUE(server.WaitForClosed(2, kWait));
+  EXPECT_FALSE(capture.Has("CMySocket - wait thread exit failed!"));
+  // The group goes on serving its other socket.
+  probeA.SetHook(nullptr);
+  ASSERT_TRUE(server.SendRaw(1, BuildTextPacket("{}")));
+  EXPECT_TRUE(probeA.WaitFor(SOCK_EVENT_DATA, 2, kWait));
+  EXPECT_EQ(probeB.Count(SOCK_EVENT_DATA), 0);
+  EXPECT_EQ(probeB.Count(SOCK_EVENT_CLOSED), 0);
+  a.Close();
+}
+
+TEST_F(SocketTest, SocketClosedAndDestroyedByAnotherCallbackInTheSamePassIsNotTouched) {
+  CMySocket a;
+  CSocketProbe probeA, probeB;
+  auto b = std::make_unique<CMySocket>();
+  Connect(a, probeA, 1);
+  Connect(*b, probeB, 2);
+  ASSERT_EQ(a.nShareGroup.load(), b->nShareGroup.load());
+  std::atomic<int32_t> nData{0};
+  probeA.SetHook([&](const ProbeEvent& e) {
+    if (e.nEvent != SOCK_EVENT_DATA) return;
+    if (nData.fetch_add(1) == 0) {
+      // Hold the share thread while data reaches both sockets, so that the
+      // next pass finds both readable.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      return;
+    }
+    b.reset();
+  });
+  ASSERT_TRUE(server.SendRaw(1, BuildTextPacket("{}")));
+  ASSERT_TRUE(WaitUntil([&] { return nData.load() == 1; }, kWait));
+  ASSERT_TRUE(server.SendRaw(1, BuildTextPacket("{}")));
+  ASSERT_TRUE(server.SendRaw(2, BuildTextPacket("{}")));
+  ASSERT_TRUE(WaitUntil([&] { return nData.load() == 2; }, kWait));
+  EXPECT_TRUE(server.WaitForClosed(2, kWait));
+  ASSERT_TRUE(server.SendRaw(1, BuildTextPacket("{}")));
+  EXPECT_TRUE(WaitUntil([&] { return nData.load() == 3; }, kWait));
+  EXPECT_EQ(probeB.Count(SOCK_EVENT_DATA), 0);
+  a.Close();
+}
+
+TEST_F(SocketTest, SocketReopenedFromItsOwnClosedCallbackStaysServed) {
+  CMySocket sock;
+  CSocketProbe probe;
+  SocketParam param = probe.ConnectParam(server.Port());
+  std::atomic<int32_t> nReopen{-1};
+  probe.SetHook([&](const ProbeEvent& e) {
+    if (e.nEvent != SOCK_EVENT_CLOSED || nReopen.load() >= 0) return;
+    sock.Close();
+    nReopen.store(sock.Open(param));
+  });
+  ASSERT_EQ(sock.Open(param), 0);
+  ASSERT_TRUE(probe.WaitFor(SOCK_EVENT_CONNECTED, 1, kWait));
+  ASSERT_TRUE(server.WaitForConnections(1, kWait));
+  ASSERT_TRUE(server.Drop(1));
+  ASSERT_TRUE(WaitUntil([&] { return nReopen.load() >= 0; }, kWait));
+  EXPECT_EQ(nReopen.load(), 0);
+  // The new connection must be reported and served, not released with the old one.
+  EXPECT_TRUE(probe.WaitFor(SOCK_EVENT_CONNECTED, 2, kWait));
+  ASSERT_TRUE(server.WaitForConnections(2, kWait));
+  ASSERT_TRUE(server.SendRaw(2, BuildTextPacket("{}")));
+  EXPECT_TRUE(probe.WaitFor(SOCK_EVENT_DATA, 1, kWait));
+  sock.Close();
+}
+
+}  // namespace

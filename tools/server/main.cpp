@@ -1,0 +1,67 @@
+// zel-server: a Register Server for tests and demos.
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/process_init.h"
+#include "tools/server/console_reader.h"
+#include "tools/server/event_loop.h"
+#include "tools/server/server.h"
+#include "tools/server/server_options.h"
+#include "tools/server/server_output.h"
+
+namespace {
+// SIGINT and SIGTERM arrive through a descriptor the loop watches, so the
+// server stops between two events and prints its summary.
+int BlockStopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  ServerOptions opt;
+  bool bHelp = false;
+  std::string error;
+  if (!ParseServerArgs(argc, argv, &opt, &bHelp, &error)) {
+    fprintf(stderr, "zel-server: %s\n%s", error.c_str(), ServerUsage());
+    return 2;
+  }
+  if (bHelp) {
+    fputs(ServerUsage(), stdout);
+    return 0;
+  }
+  ProcessStartup();
+  int sigFd = BlockStopSignals();  // before any thread starts, so all inherit the mask
+  CEventLoop loop;
+  COutput out(true, opt.bQuiet);
+  CServer server(loop, opt, out);
+  if (!loop.Ok() || sigFd < 0 || !server.Start(&error)) {
+    fprintf(stderr, "zel-server: %s\n", error.empty() ? "cannot create the event loop" : error.c_str());
+    return 1;
+  }
+  loop.Watch(sigFd, EPOLLIN, [&](uint32_t) {
+    signalfd_siginfo info;
+    while (read(sigFd, &info, sizeof info) > 0) {
+    }
+    loop.Quit();
+  });
+  server.SetQuitHandler([&] { loop.Quit(); });
+  CConsoleReader console;
+  console.Start(STDIN_FILENO, [&](const std::string& line) {
+    loop.Post([&server, line] { server.Execute(line); });
+  });
+  loop.Run();
+  server.Shutdown();
+  console.Stop();
+  close(sigFd);
+  return 0;
+}

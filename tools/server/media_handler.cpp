@@ -1,0 +1,103 @@
+#include "tools/server/media_handler.h"
+
+#include "net/json_read.h"
+#include "tools/server/requests.h"
+#include "tools/server/server.h"
+
+namespace {
+constexpr size_t STREAM_NAME_MAX = 255;  // longer names from the network are cut
+}  // namespace
+
+bool CMediaHandler::OnMessage(CConnection& conn, const Json::Value& msg) {
+  if (JsonIsString(JsonMember(msg, "OPERATION"), "CREATESTREAM")) return OnCreateStream(conn, msg);
+  std::string name = conn.pStream ? Printable(conn.pStream->szName) : conn.szPeer;
+  srv.Out().Event("media message on " + name + ": " + MessageText(msg));
+  return true;
+}
+
+bool CMediaHandler::OnCreateStream(CConnection& conn, const Json::Value& msg) {
+  if (conn.pStream) {
+    // A second answer would make a device start a second sender on the same stream.
+    srv.Out().Event("repeated CREATESTREAM on stream " + Printable(conn.pStream->szName) + " ignored");
+    return true;
+  }
+  std::string name = JsonText(JsonMember(JsonMember(msg, "PARAMETER"), "STREAMNAME")).substr(0, STREAM_NAME_MAX);
+  StreamRecord& rec = srv.Streams().Get(name);
+  if (rec.nConnId != 0) {
+    if (CConnection* old = srv.Conn(rec.nConnId)) DetachStream(*old);
+  }
+  rec.nConnId = conn.nId;
+  rec.szPeer = conn.szPeer;
+  rec.bCreated = true;
+  conn.pStream = &rec;
+  srv.Counters().nStreams++;
+  srv.Out().Event("stream " + Printable(name) + " (" + StreamKindName(rec.nKind) + ", device " +
+                  (rec.szDevice.empty() ? std::string("-") : Printable(rec.szDevice)) + ") media from " + conn.szPeer);
+  Json::Value answer = BuildAnswer("CERTIFICATE", "CREATESTREAM", msg);
+  answer["RESPONSE"]["STREAMNAME"] = name;
+  if (!srv.SendMessage(conn, answer)) return false;
+  if (rec.nKind == SKIND_TALK) StartTalk(rec);
+  return true;
+}
+
+bool CMediaHandler::OnMedia(CConnection& conn, const PacketInfo& info, const uint8_t* packet) {
+  srv.Counters().nMediaPackets++;
+  srv.Counters().nMediaBytes += static_cast<uint64_t>(info.nDataLen);
+  StreamRecord* rec = conn.pStream;
+  if (!rec) return true;
+  const uint8_t* payload = packet + info.nHeadLen;
+  ChunkProbe probe = CountMediaPacket(*rec, info, payload, CEventLoop::NowMs());
+  if (info.nType == NTYPE_LIVE && probe.bChunk && probe.bVideo && srv.Recorder().Enabled()) {
+    Record(*rec, info.nChannel, payload + probe.nPayloadOff, probe.nPayloadLen);
+  }
+  return true;
+}
+
+void CMediaHandler::Record(StreamRecord& rec, int32_t channel, const uint8_t* p, size_t n) {
+  std::string error;
+  if (!srv.Recorder().Append(rec.szName, channel, p, n, &error)) {
+    if (!error.empty()) srv.Out().Line("record: " + error);
+  }
+}
+
+// The stream moves to a newer media connection; the old one stays open but
+// no longer feeds it.
+void CMediaHandler::DetachStream(CConnection& conn) {
+  if (!conn.pStream) return;
+  conn.pStream = nullptr;
+  srv.Counters().nStreams--;
+}
+
+void CMediaHandler::OnClosed(CConnection& conn) {
+  StreamRecord* rec = conn.pStream;
+  if (!rec) return;
+  DetachStream(conn);
+  if (rec->nConnId != conn.nId) return;
+  rec->nConnId = 0;
+  StopTalk(*rec);
+  srv.Recorder().CloseStream(rec->szName);
+  srv.Out().Event("stream ended: " + FormatStream(*rec));
+}
+
+void CMediaHandler::StartTalk(StreamRecord& rec) {
+  if (rec.nTalkTimer != 0) return;
+  std::string name = rec.szName;
+  rec.nTalkTimer = srv.Loop().AddTimer(TALK_PERIOD_MS, TALK_PERIOD_MS, [this, name] { SendTalk(name); });
+}
+
+void CMediaHandler::StopTalk(StreamRecord& rec) {
+  if (rec.nTalkTimer == 0) return;
+  srv.Loop().CancelTimer(rec.nTalkTimer);
+  rec.nTalkTimer = 0;
+}
+
+void CMediaHandler::SendTalk(const std::string& name) {
+  StreamRecord* rec = srv.Streams().Find(name);
+  if (!rec) return;
+  CConnection* conn = rec->nConnId ? srv.Conn(rec->nConnId) : nullptr;
+  if (!conn) return StopTalk(*rec);
+  if (conn->Backlog() > TALK_MAX_BACKLOG) return;  // the device is not reading: skip this one
+  uint8_t packet[PACKET_HEAD_LEN + TALK_PAYLOAD_BYTES] = {};
+  WritePacketHead(packet, NTYPE_TALK, 0, TALK_PAYLOAD_BYTES);
+  if (srv.SendPacket(*conn, packet, sizeof packet)) rec->nTalkSent++;
+}

@@ -1,0 +1,222 @@
+#include "tools/server/server.h"
+
+#include <errno.h>
+#include <sys/epoll.h>
+
+#include <cstring>
+
+#include "net/json_read.h"
+#include "net/json_writer.h"
+#include "tools/server/sock_util.h"
+
+namespace {
+constexpr size_t SERVER_SCRATCH_BYTES = 256 * 1024;
+constexpr int SERVER_READS_PER_EVENT = 4;      // then other connections get their turn
+constexpr int SERVER_ACCEPTS_PER_EVENT = 256;
+constexpr uint32_t SERVER_ACCEPT_PAUSE_MS = 100;
+constexpr uint32_t PENDING_SWEEP_MS = 10000;
+constexpr uint64_t PENDING_MAX_AGE_MS = 120000;
+constexpr uint32_t EV_READ = EPOLLIN | EPOLLRDHUP;
+}  // namespace
+
+CServer::CServer(CEventLoop& loopIn, const ServerOptions& opt, COutput& outIn)
+    : loop(loopIn), options(opt), out(outIn), recorder(opt.szRecordDir), signal(*this), media(*this),
+      commands(*this) {}
+
+CServer::~CServer() { Shutdown(); }
+
+bool CServer::Start(std::string* error) {
+  if (recorder.Enabled() && !recorder.PrepareDir(error)) return false;
+  nListenFd = OpenListener(options.szListenIp, options.nPort, error);
+  if (nListenFd < 0) return false;
+  nPort = LocalPort(nListenFd);
+  szIpAndPort = options.szListenIp + ":" + std::to_string(nPort);
+  scratch.resize(SERVER_SCRATCH_BYTES);
+  if (!loop.Watch(nListenFd, EPOLLIN, [this](uint32_t) { OnAcceptable(); })) {
+    *error = std::string("epoll: ") + strerror(errno);
+    return false;
+  }
+  StartTimers();
+  out.Line("listening on " + szIpAndPort);
+  return true;
+}
+
+void CServer::StartTimers() {
+  timerIds.push_back(loop.AddTimer(PENDING_SWEEP_MS, PENDING_SWEEP_MS,
+                                   [this] { pending.Expire(CEventLoop::NowMs(), PENDING_MAX_AGE_MS); }));
+  if (options.nStatsSeconds > 0) {
+    uint32_t ms = static_cast<uint32_t>(options.nStatsSeconds) * 1000u;
+    timerIds.push_back(loop.AddTimer(ms, ms, [this] { out.Line("stats " + FormatStats(Stats())); }));
+  }
+}
+
+void CServer::Shutdown() {
+  if (bShutdown || nListenFd < 0) return;
+  bShutdown = true;
+  for (uint64_t id : timerIds) loop.CancelTimer(id);
+  std::vector<uint64_t> ids;
+  for (const auto& kv : conns) ids.push_back(kv.first);
+  for (uint64_t id : ids) {
+    if (CConnection* c = Conn(id)) CloseConn(*c, "server stopping");
+  }
+  closedConns.clear();
+  loop.Unwatch(nListenFd);
+  close(nListenFd);
+  recorder.CloseAll();
+  out.Line("summary " + FormatStats(Stats()));
+}
+
+ServerStats CServer::Stats() const {
+  ServerStats s = counters;
+  s.nConnections = conns.size();
+  s.nDevices = devices.Size();
+  s.nLoggedIn = devices.LoggedIn();
+  return s;
+}
+
+std::vector<std::string> CServer::Execute(const std::string& line) {
+  bool bQuit = false;
+  std::vector<std::string> lines = commands.Execute(line, &bQuit);
+  for (const std::string& l : lines) out.Line(l);
+  if (bQuit && onQuit) onQuit();
+  return lines;
+}
+
+CConnection* CServer::Conn(uint64_t id) {
+  auto it = conns.find(id);
+  return it == conns.end() ? nullptr : it->second.get();
+}
+
+void CServer::OnAcceptable() {
+  for (int i = 0; i < SERVER_ACCEPTS_PER_EVENT; i++) {
+    std::string peer;
+    int fd = AcceptConnection(nListenFd, &peer);
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) PauseAccepting(errno);
+      return;  // EAGAIN: none waiting; a failed handshake (ECONNABORTED ...) is simply skipped
+    }
+    uint64_t id = nNextConnId++;
+    auto conn = std::make_unique<CConnection>(id, fd, peer);
+    if (!loop.Watch(fd, EV_READ, [this, id](uint32_t ev) { OnConnEvent(id, ev); })) continue;  // closes fd
+    conns.emplace(id, std::move(conn));
+    counters.nAccepted++;
+  }
+}
+
+// Out of descriptors: the pending connection stays in the backlog, and a
+// level-triggered listener would report it again at once, so listening pauses
+// briefly instead of spinning.
+void CServer::PauseAccepting(int err) {
+  uint64_t now = CEventLoop::NowMs();
+  if (now - nLastAcceptReportMs >= 1000) {
+    nLastAcceptReportMs = now;
+    out.Line("accept failed: " + std::string(strerror(err)) + " (" + std::to_string(conns.size()) +
+             " connections open); accepting again in 100 ms");
+  }
+  loop.Modify(nListenFd, 0);
+  loop.AddTimer(SERVER_ACCEPT_PAUSE_MS, 0, [this] {
+    if (!bShutdown) loop.Modify(nListenFd, EPOLLIN);
+  });
+}
+
+void CServer::OnConnEvent(uint64_t id, uint32_t events) {
+  CConnection* conn = Conn(id);
+  if (!conn) return;
+  if (events & EPOLLOUT) {
+    int32_t r = conn->Flush();
+    if (r == SEND_FAILED) {
+      CloseConn(*conn, "send failed");
+      return;
+    }
+    if (r == SEND_DONE) WantWrite(*conn, false);
+  }
+  if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) ReadConn(*conn);
+}
+
+void CServer::ReadConn(CConnection& conn) {
+  for (int round = 0; round < SERVER_READS_PER_EVENT; round++) {
+    long n = RecvSome(conn.fd, scratch.data(), scratch.size());
+    if (n == 0) return CloseConn(conn, "closed by peer");
+    if (n < 0) {
+      if (!WouldBlock(errno)) CloseConn(conn, std::string("receive failed: ") + strerror(errno));
+      return;
+    }
+    counters.nBytesIn += static_cast<uint64_t>(n);
+    conn.nBytesIn += static_cast<uint64_t>(n);
+    int32_t r = conn.in.Feed(scratch.data(), static_cast<size_t>(n),
+                             [&](const PacketInfo& info, const uint8_t* p) { return OnPacket(conn, info, p); });
+    if (r == FEED_BAD) return ReportMalformed(conn, "refused packet header", conn.in.BadSample());
+    if (r == FEED_STOP || static_cast<size_t>(n) < scratch.size()) return;
+  }
+}
+
+bool CServer::OnPacket(CConnection& conn, const PacketInfo& info, const uint8_t* packet) {
+  counters.nPacketsIn++;
+  conn.nPacketsIn++;
+  if (info.nType == NTYPE_SIGNAL) return OnSignalPacket(conn, info, packet);
+  if (conn.nKind == CONN_MEDIA) return media.OnMedia(conn, info, packet);
+  return true;  // media bytes on a connection that never announced a stream: ignored
+}
+
+bool CServer::OnSignalPacket(CConnection& conn, const PacketInfo& info, const uint8_t* packet) {
+  const char* text = reinterpret_cast<const char*>(packet + info.nHeadLen);
+  const char* end = static_cast<const char*>(memchr(text, 0, static_cast<size_t>(info.nDataLen)));
+  if (!end) end = text + info.nDataLen;
+  Json::Value msg;
+  if (!JsonParse(text, end, msg, false) || !msg.isObject()) {
+    ReportMalformed(conn, "JSON text that does not parse to an object",
+                    PrintableSample(reinterpret_cast<const uint8_t*>(text), static_cast<size_t>(end - text), 60));
+    return false;
+  }
+  if (conn.nKind == CONN_NEW) {
+    conn.nKind = JsonIsString(JsonMember(msg, "OPERATION"), "CREATESTREAM") ? CONN_MEDIA : CONN_SIGNAL;
+  }
+  if (conn.nKind == CONN_MEDIA) return media.OnMessage(conn, msg);
+  return signal.OnMessage(conn, msg);
+}
+
+void CServer::WantWrite(CConnection& conn, bool bWant) {
+  loop.Modify(conn.fd, bWant ? (EV_READ | EPOLLOUT) : EV_READ);
+}
+
+bool CServer::SendPacket(CConnection& conn, const uint8_t* p, size_t n) {
+  if (conn.bClosed) return false;
+  bool bWasIdle = conn.Backlog() == 0;
+  int32_t r = conn.Send(p, n);
+  if (r == SEND_QUEUED && bWasIdle) WantWrite(conn, true);
+  if (r == SEND_FAILED) CloseConn(conn, "send failed");
+  if (r == SEND_OVERFLOW) CloseConn(conn, "peer reads too slowly (" + std::to_string(conn.Backlog()) + " bytes waiting)");
+  return r == SEND_DONE || r == SEND_QUEUED;
+}
+
+bool CServer::SendMessage(CConnection& conn, const Json::Value& msg) {
+  uint8_t buf[SIGNAL_PACKET_BUF];
+  std::string text;
+  int32_t len = BuildSignalPacket(msg, buf, &text);
+  if (len == 0) {
+    out.Line("cannot frame a message of " + std::to_string(text.size()) + " bytes");
+    return false;
+  }
+  return SendPacket(conn, buf, static_cast<size_t>(len));
+}
+
+void CServer::CloseConn(CConnection& conn, const std::string& why) {
+  if (conn.bClosed) return;
+  conn.bClosed = true;
+  loop.Unwatch(conn.fd);
+  conn.CloseFd();
+  signal.OnClosed(conn, why);
+  media.OnClosed(conn);
+  auto it = conns.find(conn.nId);
+  if (it == conns.end()) return;
+  closedConns.push_back(std::move(it->second));
+  conns.erase(it);
+  if (closedConns.size() == 1) loop.Post([this] { closedConns.clear(); });
+}
+
+void CServer::ReportMalformed(CConnection& conn, const std::string& what, const std::string& sample) {
+  counters.nMalformed++;
+  std::string who = conn.pDevice ? " (" + Printable(conn.pDevice->szId) + ")" : "";
+  out.Line("malformed input from " + conn.szPeer + who + ": " + what + ": \"" + sample + "\"; connection closed");
+  CloseConn(conn, "malformed input");
+}

@@ -1,0 +1,109 @@
+#pragma once
+#include <json/value.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "tools/server/command_runner.h"
+#include "tools/server/connection.h"
+#include "tools/server/device_registry.h"
+#include "tools/server/event_loop.h"
+#include "tools/server/media_handler.h"
+#include "tools/server/pending_requests.h"
+#include "tools/server/recorder.h"
+#include "tools/server/server_options.h"
+#include "tools/server/server_output.h"
+#include "tools/server/server_stats.h"
+#include "tools/server/signal_handler.h"
+#include "tools/server/stream_table.h"
+
+// The test Register Server: one listening socket on which devices open their
+// signalling connections and their media connections (a connection whose
+// first message is CREATESTREAM). It owns every connection, the device and
+// stream records and the pending requests. Every function runs on the loop
+// thread (or before the loop runs / after it has returned).
+class CServer {
+ public:
+  CServer(CEventLoop& loop, const ServerOptions& opt, COutput& out);
+  ~CServer();
+  CServer(const CServer&) = delete;
+  CServer& operator=(const CServer&) = delete;
+
+  // Binds and listens, prints "listening on IP:PORT", starts the periodic
+  // timers. False with the reason in error.
+  bool Start(std::string* error);
+  // Closes every connection and the listener and prints the summary line.
+  void Shutdown();
+  // The listen address as devices are told it (IPANDPORT), "ip:port".
+  const std::string& IpAndPort() const { return szIpAndPort; }
+  uint16_t Port() const { return nPort; }
+
+  // Runs one console line; prints its output lines and returns them. "quit"
+  // calls the quit handler.
+  std::vector<std::string> Execute(const std::string& line);
+  void SetQuitHandler(std::function<void()> fn) { onQuit = std::move(fn); }
+
+  ServerStats Stats() const;
+  const DeviceRecord* FindDevice(const std::string& id) const { return devices.Find(id); }
+  const StreamRecord* FindStream(const std::string& name) const { return streams.Find(name); }
+
+  // Services of the message handlers.
+  CConnection* Conn(uint64_t id);
+  // Sends (or queues) bytes; false when the connection had to be closed.
+  bool SendPacket(CConnection& conn, const uint8_t* p, size_t n);
+  // Sends msg as one signalling packet; false when it could not be sent.
+  bool SendMessage(CConnection& conn, const Json::Value& msg);
+  // Closes conn; its device goes offline, its stream ends. The object lives
+  // on until the current loop pass is over.
+  void CloseConn(CConnection& conn, const std::string& why);
+  // Counts a malformed input, prints the report line and closes conn.
+  void ReportMalformed(CConnection& conn, const std::string& what, const std::string& sample);
+  int32_t NextSerial() { return nNextSerial++; }
+
+  CEventLoop& Loop() { return loop; }
+  const ServerOptions& Options() const { return options; }
+  COutput& Out() { return out; }
+  ServerStats& Counters() { return counters; }
+  CDeviceRegistry& Devices() { return devices; }
+  CStreamTable& Streams() { return streams; }
+  CPendingRequests& Pending() { return pending; }
+  CRecorder& Recorder() { return recorder; }
+
+ private:
+  void OnAcceptable();
+  void PauseAccepting(int err);
+  void OnConnEvent(uint64_t id, uint32_t events);
+  void ReadConn(CConnection& conn);
+  bool OnPacket(CConnection& conn, const PacketInfo& info, const uint8_t* packet);
+  bool OnSignalPacket(CConnection& conn, const PacketInfo& info, const uint8_t* packet);
+  void WantWrite(CConnection& conn, bool bWant);
+  void StartTimers();
+
+  CEventLoop& loop;
+  const ServerOptions options;
+  COutput& out;
+  int nListenFd = -1;
+  uint16_t nPort = 0;
+  std::string szIpAndPort;
+  uint64_t nNextConnId = 1;
+  int32_t nNextSerial = 1;
+  uint64_t nLastAcceptReportMs = 0;
+  std::unordered_map<uint64_t, std::unique_ptr<CConnection>> conns;
+  std::vector<std::unique_ptr<CConnection>> closedConns;  // freed after the pass
+  std::vector<uint8_t> scratch;                           // receive buffer shared by all connections
+  std::vector<uint64_t> timerIds;
+  ServerStats counters;
+  CDeviceRegistry devices;
+  CStreamTable streams;
+  CPendingRequests pending;
+  CRecorder recorder;
+  CSignalHandler signal;
+  CMediaHandler media;
+  CCommandRunner commands;
+  std::function<void()> onQuit;
+  bool bShutdown = false;
+};

@@ -1,0 +1,24 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// The server's command line.
+struct ServerOptions {
+  std::string szListenIp = "127.0.0.1";
+  uint16_t nPort = 5556;          // 0: the system picks one
+  int32_t nStatsSeconds = 0;      // 0: no periodic statistics
+  std::string szRecordDir;        // empty: no recording
+  bool bNoLoginAnswer = false;    // accept CONNECT but never answer it
+  bool bReplyToUploads = false;   // answer GPS and alarm uploads
+  bool bQuiet = false;            // no per-event lines
+};
+
+// "IP:PORT" with a dotted IPv4 address and a port from 0 to 65535.
+bool ParseListenAddress(const std::string& text, std::string* ip, uint16_t* port);
+
+// Parses argv[1..]. False with a message in error on a bad or unknown
+// option; *pHelp set for --help. Pure function.
+bool ParseServerArgs(int argc, const char* const* argv, ServerOptions* opt, bool* pHelp, std::string* error);
+
+// The usage text of the executable.
+const char* ServerUsage();

@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+
+// Alarm counts by ALARMTYPE; ALARM_TYPE_NONE counts alarms without a numeric type.
+using AlarmCounts = std::map<int32_t, uint64_t>;
+constexpr int32_t ALARM_TYPE_NONE = -1;
+
+// The server's counters. The first four are levels (what is open now), the
+// rest totals since the start.
+struct ServerStats {
+  uint64_t nConnections = 0;  // open connections
+  uint64_t nDevices = 0;      // device numbers seen in a CONNECT
+  uint64_t nLoggedIn = 0;     // devices with an answered login on an open connection
+  uint64_t nStreams = 0;      // open media connections
+  uint64_t nAccepted = 0;
+  uint64_t nLoginAttempts = 0;
+  uint64_t nKeepAlives = 0;
+  uint64_t nGps = 0;
+  AlarmCounts alarms;
+  uint64_t nMediaPackets = 0;
+  uint64_t nMediaBytes = 0;
+  uint64_t nPacketsIn = 0;
+  uint64_t nBytesIn = 0;
+  uint64_t nMalformed = 0;
+  uint64_t nReplies = 0;  // replies matched to a request by SERIAL
+};
+
+// "8:3 4:6" in ascending type order ("-" when empty).
+std::string FormatAlarmCounts(const AlarmCounts& alarms);
+uint64_t AlarmTotal(const AlarmCounts& alarms);
+
+// One line of every counter, "connections=2 devices=2 logged-in=2 ...".
+std::string FormatStats(const ServerStats& s);
