@@ -26,7 +26,7 @@
 #include "app/ui/main_frame.h"
 #include "app/ui/zel_view.h"
 #include "platform/process_init.h"
-#include "tests/support/login_server.h"
+#include "tests/support/fake_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -120,9 +120,13 @@ int main(int argc, char** argv) {
   QString out = QString::fromLocal8Bit(argv[1]);
   QDir().mkpath(out);
 
-  CLoginServer server;
+  CFakeServer server;
+  if (!server.Start()) {
+    fprintf(stderr, "cannot listen on 127.0.0.1\n");
+    return 1;
+  }
   CTempDir tmp;
-  PrepareFiles(tmp, server.Reg());
+  PrepareFiles(tmp, "127.0.0.1:" + std::to_string(server.Port()));
   bool ok = true;
   {
     CMainFrame frame(tmp.Path());

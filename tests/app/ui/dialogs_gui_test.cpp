@@ -12,7 +12,6 @@
 #include "app/ui/dlg_set.h"
 #include "app/ui/send_sample.h"
 #include "tests/app/ui/gui_test_env.h"
-#include "tests/support/login_server.h"
 #include "tests/support/wait.h"
 
 namespace {
@@ -225,8 +224,9 @@ TEST_F(DialogTest, SendOpenedASecondLaterShowsAnotherTime) {
 }
 
 TEST_F(DialogTest, SendPressedThreeTimesSendsThreeIdenticalMessagesAndStaysOpen) {
-  CLoginServer server;
-  ASSERT_TRUE(WriteSettingsFile(dir.Path(), server.Reg()));
+  CFakeServer server;
+  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(WriteSettingsFile(dir.Path(), RegOf(server)));
   ASSERT_TRUE(WriteDevices(dir.Path(), {"S1", "S2"}));
   Start();
   SelectRows({1});
@@ -257,9 +257,9 @@ TEST_F(DialogTest, SendPressedThreeTimesSendsThreeIdenticalMessagesAndStaysOpen)
   EXPECT_TRUE(openAfterSends);
   EXPECT_TRUE(enterInsertedBreak);
   ASSERT_EQ(TimeOf(sample).size(), 14u);
-  ASSERT_TRUE(server.WaitForCount(TimeOf(sample), 4, kWaitMs));
+  ASSERT_TRUE(server.WaitForOperation(FAKE_ANY_CONN, "SPI", 4, kWaitMs));
   int same = 0;
-  for (const std::string& text : server.Texts()) same += text == sample ? 1 : 0;
+  for (const CapturedPacket& p : server.AllPackets()) same += p.szText == sample ? 1 : 0;
   EXPECT_EQ(same, 4);
 }
 

@@ -9,7 +9,6 @@
 
 #include "app/ui/dlg_about.h"
 #include "tests/app/ui/gui_test_env.h"
-#include "tests/support/login_server.h"
 
 namespace {
 
@@ -119,8 +118,9 @@ TEST_F(MainWindowTest, RightClickAnywhereShowsTheDeviceMenuInOrder) {
 }
 
 TEST_F(MainWindowTest, LeftClickShowsTheFirstSelectedDevicesCounters) {
-  CLoginServer server;
-  ASSERT_TRUE(WriteSettingsFile(dir.Path(), server.Reg()));
+  CFakeServer server;
+  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(WriteSettingsFile(dir.Path(), RegOf(server)));
   ASSERT_TRUE(WriteDevices(dir.Path(), {"A", "B", "C"}));
   Start();
   QPoint rowB = RowPoint(1);
