@@ -184,18 +184,6 @@ TEST_F(MainWindowTest, ClosingWritesTheListEvenWhenNothingChanged) {
   EXPECT_EQ(dir.Read("list.txt"), before);
 }
 
-TEST_F(MainWindowTest, ClosingAfterAFirstStartWritesTheAddedDevices) {
-  Start();
-  ASSERT_EQ(Fleet().AddDevices("N", 2), 2);
-  Model().AppendNewRows();
-  EXPECT_EQ(Model().rowCount(), 2);
-  EXPECT_EQ(Label(1), "N-0002");
-  frame->close();
-  std::string list = dir.Read("list.txt");
-  EXPECT_NE(list.find("\"COUNT\":2"), std::string::npos) << list;
-  EXPECT_NE(list.find("\"ID\":[\"N-0001\",\"N-0002\"]"), std::string::npos) << list;
-}
-
 TEST_F(MainWindowTest, WindowThatNeverLoadedLeavesTheListAlone) {
   ASSERT_TRUE(WriteDevices(dir.Path(), {"KEEP"}));
   std::string before = dir.Read("list.txt");
