@@ -18,6 +18,8 @@ bash scripts/build.sh build-asan -DZEL_SANITIZE=address,undefined -DZEL_BUILD_BE
 echo "== tests under address,undefined sanitizers =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# Leaks of libraries outside the project (fontconfig under Qt); see the file.
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 (cd build-asan && ctest --output-on-failure -j2 -LE slow)
 
 echo "== threaded tests under thread sanitizer =="
