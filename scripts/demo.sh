@@ -63,6 +63,6 @@ echo "== summary =="
 echo "devices logged in:   $(field logins) logins of $(field devices) devices"
 echo "messages received:   keep-alives $(field keepalives), GPS $(field gps), alarms $(field 'alarms')"
 echo "media:               streams $(field streams), packets $(field media-packets), bytes $(field bytes)"
-grep -E '^stream|^  ' "$demo/server.out" | tail -n 6 || true
+grep -E '^s[0-9]+ (live|download)' "$demo/server.out" | tail -n 2 | cut -c1-160 || true
 echo "list.txt written:    $(test -s "$demo/list.txt" && echo yes || echo no)"
 echo "(logs in $demo)"
