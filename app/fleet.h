@@ -192,4 +192,5 @@ class CFleet {
   std::condition_variable pauseWake;
   ThreadHandle driverThread;    // command lock
   bool bDriverStarted = false;  // command lock
+  bool bReleased = false;       // command lock: SaveAndRelease has run
 };

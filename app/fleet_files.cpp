@@ -43,6 +43,9 @@ int32_t CFleet::LoadAll() {
 
 bool CFleet::SaveAndRelease() {
   std::lock_guard<std::mutex> cmd(cmdLock);
+  // A second close must not overwrite list.txt with an empty fleet.
+  if (bReleased) return true;
+  bReleased = true;
   // The driver is gone before any device is: no Tick can run on a device
   // that is being shut down or destroyed.
   StopDriver();

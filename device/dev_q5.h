@@ -142,6 +142,8 @@ class CDevQ5 {
   int UploadEmergencyAlarm();
 
   // --- media requests (media/) ---
+  // Signalling thread. 0 when the request was accepted and its reply handed
+  // to SendSignalPacket, 1 when it failed (no reply).
   int OnRequestTalk(const Json::Value& request);
   int OnRequestAliveVideo(const Json::Value& request);
   int OnRequestDownloadVideo(const Json::Value& request);
@@ -149,10 +151,13 @@ class CDevQ5 {
   // SocketCallback of every media connection; pUser is the StreamSlot.
   static int MediaCallback(void* pUser, uint8_t* data, int32_t len, uint32_t ip, int32_t port, int32_t event);
   static void OnMediaData(StreamSlot* slot, const uint8_t* data, int32_t len);
-  // Gives back slots whose stream never started and can no longer start.
-  // Driver thread (from Tick) or the signalling thread.
+  // Gives back slots whose stream never started: abandoned ones (connection
+  // lost or not opened) and ones claimed more than 20 s ago. Driver thread
+  // (from Tick); never on a share thread.
   void ReapSlots();
-  // Stops every stream and waits until each slot is free. Operator's thread.
+  // Stops every stream, takes back the ones that never started, cuts off the
+  // connections of running senders and waits until each slot is free.
+  // Operator's thread, after the signalling socket is closed.
   void StopStreams();
 
  private:

@@ -16,6 +16,14 @@ constexpr int32_t STREAM_PLAYBACK = 3;
 
 constexpr int32_t STREAM_NAME_SIZE = 40;  // at most 39 characters
 
+// Start states of StreamSlot::nClaimState (its low two bits).
+constexpr uint32_t SLOT_STATE_WAITING = 0;    // set up; waiting for the server's CREATESTREAM answer
+constexpr uint32_t SLOT_STATE_SENDING = 1;    // a sender thread owns the slot until it frees it
+constexpr uint32_t SLOT_STATE_RECLAIMED = 2;  // the device is taking back a slot that never started
+constexpr uint32_t SLOT_STATE_OPENING = 3;    // the request handler is still opening the connection
+constexpr uint32_t SLOT_STATE_MASK = 3;
+constexpr uint32_t SLOT_CLAIM_STEP = 4;       // one claim in the serial above the state bits
+
 // One media stream of a device. The flags are shared between the signalling
 // thread (request and control handlers), the media connection's share thread
 // and the stream's sender thread; each is one 32-bit atomic word.
@@ -28,11 +36,14 @@ struct StreamSlot {
   char szStreamName[STREAM_NAME_SIZE] = {};
   CDevQ5* pDevice = nullptr;
   CMySocket mediaSocket;
-  // Set when the server's CREATESTREAM answer started the sender; a slot whose
-  // sender never started is given back by its device (see CDevQ5::ReapSlots).
-  std::atomic<int32_t> bSenderStarted{0};
+  // Claim serial and start state in one word, so that the sender start (media
+  // share thread) and the device taking back a slot whose stream never started
+  // (driver or operator thread) decide by one compare-and-swap, and a decision
+  // about an earlier claim can never hit a newer one. Low two bits:
+  // SLOT_STATE_*; the upper 30 bits count the claims.
+  std::atomic<uint32_t> nClaimState{0};
   // Set when the media connection was lost or could not be set up before a
-  // sender started: the slot may be given back.
+  // sender started: the device may take the slot back at once.
   std::atomic<int32_t> bAbandoned{0};
   // Tick count at which the slot was claimed.
   std::atomic<uint32_t> dwClaimed{0};

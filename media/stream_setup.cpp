@@ -1,11 +1,151 @@
-#include "device/dev_q5.h"
+#include <cstring>
+#include <string>
 
-// Media request handling is not built yet: requests are ignored (no reply).
-int CDevQ5::OnRequestTalk(const Json::Value&) { return 1; }
-int CDevQ5::OnRequestAliveVideo(const Json::Value&) { return 1; }
-int CDevQ5::OnRequestDownloadVideo(const Json::Value&) { return 1; }
-int CDevQ5::OnRequestRemotePlayback(const Json::Value&) { return 1; }
-int CDevQ5::MediaCallback(void*, uint8_t*, int32_t, uint32_t, int32_t, int32_t) { return 0; }
-void CDevQ5::OnMediaData(StreamSlot*, const uint8_t*, int32_t) {}
-void CDevQ5::ReapSlots() {}
-void CDevQ5::StopStreams() {}
+#include "device/dev_q5.h"
+#include "media/media_address.h"
+#include "media/media_messages.h"
+#include "media/slot_state.h"
+#include "net/json_read.h"
+#include "platform/debug_log.h"
+#include "platform/sleep.h"
+
+// The four media requests. Each runs on the share thread of the device's
+// signalling socket, one request at a time, so claims never race each other.
+// A request that fails sends no reply and returns 1.
+
+namespace {
+
+constexpr uint32_t kDownloadOpenDelayMs = 1000;  // between a download's reply and its connection
+
+const Json::Value& Param(const Json::Value& request, const char* key) {
+  return JsonMember(JsonMember(request, "PARAMETER"), key);
+}
+
+uint32_t ChannelOf(const Json::Value& request) { return static_cast<uint32_t>(JsonInt(Param(request, "CHANNEL"))); }
+
+// The first free slot in index order, or null after "dev - resource not enough".
+StreamSlot* FindFreeSlot(CDevQ5& dev) {
+  for (StreamSlot& s : dev.streams) {
+    if (!s.bInUse.load()) return &s;
+  }
+  OutputDebugLine("dev - resource not enough");
+  return nullptr;
+}
+
+// The first claimed slot of this name, whatever its kind, that is still
+// running or about to run (a stopping or abandoned stream is not revived).
+StreamSlot* FindStreamToJoin(CDevQ5& dev, const char* name) {
+  for (StreamSlot& s : dev.streams) {
+    if (s.bInUse.load() && strcmp(s.szStreamName, name) == 0) {
+      if (SlotJoinable(s)) return &s;
+    }
+  }
+  return nullptr;
+}
+
+// Fills what every kind of slot gets; bInUse is set last, after the claim state.
+void ClaimSlot(CDevQ5& dev, StreamSlot& s, int32_t nKind, const char* name) {
+  BeginSlotClaim(s);
+  s.nKind.store(nKind);
+  s.pDevice = &dev;
+  memcpy(s.szStreamName, name, strlen(name) + 1);
+}
+
+MediaAddress ResolveFor(CDevQ5& dev, int32_t nRules, const Json::Value& request, bool* bOk) {
+  MediaAddress addr;
+  std::string serverIp = dev.GetServerIp();
+  *bOk = ResolveMediaAddress(nRules, Param(request, "IPANDPORT"), serverIp.c_str(), dev.nServerPort.load(), &addr);
+  return addr;
+}
+
+// A failed open is reported and the request carries on; the slot is marked so
+// that the device takes it back.
+void OpenMediaConnection(StreamSlot& s, const MediaAddress& addr) {
+  SocketParam p;
+  p.nMode = SOCK_MODE_CONNECT;
+  p.nMaxBuf = DEV_MEDIA_MAX_BUF;
+  p.nRemoteIp = addr.nIp;
+  p.nRemotePort = addr.nPort;
+  p.pfnCallback = &CDevQ5::MediaCallback;
+  p.pUser = &s;
+  if (s.mediaSocket.Open(p) != 0) {
+    OutputDebugLine("dev - create socket failed.");
+    s.bAbandoned.store(1);
+  }
+  EndSlotOpening(s);
+}
+
+}  // namespace
+
+int CDevQ5::OnRequestTalk(const Json::Value& request) {
+  char name[STREAM_NAME_SIZE];
+  if (!ReadStreamName(request, name)) return 1;
+  StreamSlot* s = FindFreeSlot(*this);
+  if (!s) return 1;
+  ClaimSlot(*this, *s, STREAM_TALK, name);
+  s->bStop.store(0);
+  s->bInUse.store(1);
+  bool bOk;
+  OpenMediaConnection(*s, ResolveFor(*this, MEDIA_ADDR_TALK, request, &bOk));
+  SendSignalPacket(BuildMediaReply(request, "REQUESTTALK", name, false, 0), 1000, 1);
+  return 0;
+}
+
+int CDevQ5::OnRequestAliveVideo(const Json::Value& request) {
+  char name[STREAM_NAME_SIZE];
+  if (!ReadStreamName(request, name)) return 1;
+  StreamSlot* s = FindStreamToJoin(*this, name);
+  if (s) {
+    // The running sender serves the added channels from its next chunk on.
+    s->nChannelMask.fetch_or(ChannelOf(request));
+  } else {
+    s = FindFreeSlot(*this);
+    if (!s) return 1;
+    bool bOk;
+    MediaAddress addr = ResolveFor(*this, MEDIA_ADDR_LIVE, request, &bOk);
+    if (!bOk) {
+      OutputDebugLine("dev - register address error.");
+      return 1;  // nothing claimed, nothing opened
+    }
+    ClaimSlot(*this, *s, STREAM_LIVE, name);
+    s->bStop.store(0);
+    s->nChannelMask.store(ChannelOf(request));
+    s->bInUse.store(1);
+    OpenMediaConnection(*s, addr);
+  }
+  SendSignalPacket(BuildMediaReply(request, "REQUESTALIVEVIDEO", name, false, 0), 1000, 1);
+  return 0;
+}
+
+// The reply goes first; the connection follows a second later, holding the
+// signalling thread meanwhile. bStop is left as it was: downloads ignore it.
+int CDevQ5::OnRequestDownloadVideo(const Json::Value& request) {
+  char name[STREAM_NAME_SIZE];
+  if (!ReadStreamName(request, name)) return 1;
+  StreamSlot* s = FindFreeSlot(*this);
+  if (!s) return 1;
+  ClaimSlot(*this, *s, STREAM_DOWNLOAD, name);
+  s->bInUse.store(1);
+  SendSignalPacket(BuildMediaReply(request, "REQUESTDOWNLOADVIDEO", name, true, DOWNLOAD_FILE_SIZE), 1000, 1);
+  bool bOk;
+  MediaAddress addr = ResolveFor(*this, MEDIA_ADDR_RECORDING, request, &bOk);
+  SleepMs(kDownloadOpenDelayMs);
+  OpenMediaConnection(*s, addr);
+  return 0;
+}
+
+int CDevQ5::OnRequestRemotePlayback(const Json::Value& request) {
+  char name[STREAM_NAME_SIZE];
+  if (!ReadStreamName(request, name)) return 1;
+  StreamSlot* s = FindFreeSlot(*this);
+  if (!s) return 1;
+  ClaimSlot(*this, *s, STREAM_PLAYBACK, name);
+  s->bStop.store(0);
+  s->bPlaying.store(1);
+  s->nChannelMask.store(ChannelOf(request));  // kept, not used by the sender
+  s->bInUse.store(1);
+  SendSignalPacket(BuildMediaReply(request, "REQUESTREMOTEPLAYBACK", name, true, 0), 1000, 1);
+  bool bOk;
+  OpenMediaConnection(*s, ResolveFor(*this, MEDIA_ADDR_RECORDING, request, &bOk));
+  return 0;
+}

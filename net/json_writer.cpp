@@ -1,7 +1,9 @@
 #include "net/json_writer.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -96,6 +98,11 @@ void AppendValue(std::string& out, const Json::Value& v) {
 std::string FormatJsonReal(double value) {
   char buf[64];
   snprintf(buf, sizeof buf, "%#.16g", value);
+  // Sixteen digits round the largest reals (within 2e292 of the largest
+  // double) up past it, to a number no reader takes back; seventeen digits
+  // read back exactly.
+  if (std::isfinite(value) && std::fabs(value) > 1e308 && std::isinf(strtod(buf, nullptr)))
+    snprintf(buf, sizeof buf, "%#.17g", value);
   size_t len = strlen(buf);
   if (len == 0 || buf[len - 1] != '0') return buf;
   // Cut trailing zeros back so that one zero stays behind the last nonzero

@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/tcp.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 
 namespace {
 constexpr int32_t kCloseWaitMs = 15000;
+constexpr uint32_t kSentPollMs = 5;
 
 bool SetNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL, 0);
@@ -223,6 +226,26 @@ void CMySocket::CloseHandle() {
   setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
   shutdown(fd, SHUT_RDWR);
   close(fd);
+}
+
+void CMySocket::Abort() {
+  std::lock_guard<std::mutex> lock(sendLock_);
+  int fd = hSocket.load();
+  if (fd >= 0) shutdown(fd, SHUT_RDWR);
+}
+
+bool CMySocket::WaitSent(uint32_t timeoutMs) {
+  for (uint32_t waited = 0;; waited += kSentPollMs) {
+    int queued = 0;
+    {
+      std::lock_guard<std::mutex> lock(sendLock_);
+      int fd = hSocket.load();
+      if (fd < 0 || ioctl(fd, SIOCOUTQ, &queued) != 0) return false;
+    }
+    if (queued == 0) return true;
+    if (waited >= timeoutMs) return false;
+    SleepMs(kSentPollMs);
+  }
 }
 
 int CMySocket::Close() {

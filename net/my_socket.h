@@ -97,6 +97,18 @@ class CMySocket {
   // at once instead of waiting for itself.
   int Close();
 
+  // Shuts the connection down in both directions without closing the handle:
+  // a Send waiting for writability and every later Send fail at once. The
+  // owner still calls Close. Harmless on a closed object. Safe from any thread
+  // (the handle cannot be closed, and its number reused, during the call).
+  void Abort();
+
+  // Waits until the peer has acknowledged everything sent (the send queue is
+  // empty), at most timeoutMs, so that an owner can Close (which resets the
+  // connection and drops what is still queued) without losing the tail of a
+  // stream. True when the queue emptied. Call from the socket's only sender.
+  bool WaitSent(uint32_t timeoutMs);
+
   // The receive framer: appends a received chunk, delivers every whole frame
   // to the callback as SOCK_EVENT_DATA and keeps the rest. 0 keeps the
   // connection, 1 drops it. Runs on the serving thread only.

@@ -54,8 +54,10 @@ TEST(FleetFilesTest, LoadThenSaveGivesTheSameListFileByteForByte) {
   EXPECT_TRUE(fleet.SaveAndRelease());
   EXPECT_EQ(dir.Read("list.txt"), kList);
   EXPECT_EQ(fleet.RowCount(), 0);
-  // The fleet is closed: no further rows.
+  // The fleet is closed: no further rows, and a second close keeps list.txt.
   EXPECT_EQ(fleet.AddDevices("LATE", 1), 0);
+  EXPECT_TRUE(fleet.SaveAndRelease());
+  EXPECT_EQ(dir.Read("list.txt"), kList);
   GlobalGpsTrack().Clear();
 }
 

@@ -1,0 +1,75 @@
+#include <cstring>
+#include <string_view>
+
+#include "device/dev_q5.h"
+#include "media/media_messages.h"
+#include "media/media_senders.h"
+#include "media/slot_state.h"
+#include "net/json_read.h"
+#include "net/packet.h"
+#include "platform/debug_log.h"
+
+// Everything here runs on the share thread of the media connection.
+
+namespace {
+
+ThreadRoutine SenderFor(int32_t nKind) {
+  switch (nKind) {
+    case STREAM_LIVE: return RealThread;
+    case STREAM_TALK: return TalkThread;
+    case STREAM_DOWNLOAD: return DownloadVideoThread;
+    case STREAM_PLAYBACK: return PlayVideoThread;
+    default: return nullptr;
+  }
+}
+
+// One sender per claim: a repeated answer, or one that arrives after the
+// device began taking the slot back, starts nothing.
+void StartSender(StreamSlot& slot) {
+  ThreadRoutine routine = SenderFor(slot.nKind.load());
+  if (!routine || !TryStartSlotSender(slot)) return;
+  if (CPubCall::StartThread(routine, &slot) != 0) UndoSlotSender(slot);
+}
+
+void OnMediaClosed(StreamSlot& slot) {
+  slot.bStop.store(1);
+  uint32_t phase = slot.nClaimState.load() & SLOT_STATE_MASK;
+  if (phase == SLOT_STATE_OPENING || phase == SLOT_STATE_WAITING) slot.bAbandoned.store(1);
+}
+
+}  // namespace
+
+int CDevQ5::MediaCallback(void* pUser, uint8_t* data, int32_t len, uint32_t, int32_t, int32_t event) {
+  auto* slot = static_cast<StreamSlot*>(pUser);
+  switch (event) {
+    case SOCK_EVENT_DATA: OnMediaData(slot, data, len); break;
+    case SOCK_EVENT_CONNECTED:
+      ::SendSignalPacket(slot->mediaSocket, BuildCreateStream(slot->szStreamName), 2000, 1);
+      break;
+    case SOCK_EVENT_CLOSED: OnMediaClosed(*slot); break;
+    default: break;
+  }
+  return 0;
+}
+
+void CDevQ5::OnMediaData(StreamSlot* slot, const uint8_t* data, int32_t len) {
+  if (!slot || !data || len < PACKET_HEAD_LEN) return;
+  PacketInfo info;
+  if (!ParsePacketHead(data, &info)) return;
+  if (info.nType == NTYPE_TALK) {
+    DebugPrintf("devq5 - recv auido data, len = %d", info.nPacketLen);
+    return;
+  }
+  if (info.nType != NTYPE_SIGNAL) return;
+  // Never read past the delivered bytes; the text ends at its first NUL.
+  int32_t avail = len - info.nHeadLen;
+  if (avail <= 0) return;
+  const char* text = reinterpret_cast<const char*>(data + info.nHeadLen);
+  size_t limit = static_cast<size_t>(info.nDataLen < avail ? info.nDataLen : avail);
+  const void* nul = memchr(text, 0, limit);
+  size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : limit;
+  Json::Value msg;
+  JsonParse(text, text + n, msg, true);
+  OutputDebugLine(std::string_view(text, n));
+  if (JsonIsString(JsonMember(msg, "OPERATION"), "CREATESTREAM")) StartSender(*slot);
+}

@@ -1,0 +1,38 @@
+#include "media/media_messages.h"
+
+#include <cstring>
+#include <string>
+
+#include "device/stream_slot.h"
+#include "net/json_read.h"
+
+bool ReadStreamName(const Json::Value& request, char* out) {
+  std::string name;
+  if (!JsonString(JsonMember(JsonMember(request, "PARAMETER"), "STREAMNAME"), &name)) return false;
+  if (name.size() >= static_cast<size_t>(STREAM_NAME_SIZE) || name.find('\0') != std::string::npos) return false;
+  memcpy(out, name.c_str(), name.size() + 1);
+  return true;
+}
+
+Json::Value BuildMediaReply(const Json::Value& request, const char* op, const char* szStreamName, bool bSession,
+                            int32_t nFileSize) {
+  Json::Value reply;
+  if (bSession) reply["SESSION"] = "";
+  reply["MODULE"] = "MEDIASTREAMMODEL";
+  reply["OPERATION"] = op;
+  Json::Value& response = reply["RESPONSE"];
+  response["ERRORCODE"] = 0;
+  response["SERIAL"] = JsonMember(JsonMember(request, "PARAMETER"), "SERIAL");
+  response["STREAMNAME"] = szStreamName;
+  if (nFileSize > 0) response["FILESIZE"] = nFileSize;
+  return reply;
+}
+
+Json::Value BuildCreateStream(const char* szStreamName) {
+  Json::Value msg;
+  msg["SESSION"] = "";
+  msg["MODULE"] = "CERTIFICATE";
+  msg["OPERATION"] = "CREATESTREAM";
+  msg["PARAMETER"]["STREAMNAME"] = szStreamName;
+  return msg;
+}

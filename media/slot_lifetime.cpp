@@ -1,0 +1,44 @@
+#include "device/dev_q5.h"
+#include "media/slot_state.h"
+#include "platform/sleep.h"
+#include "platform/tick.h"
+
+namespace {
+constexpr uint32_t kStopPollMs = 5;
+}  // namespace
+
+// Driver thread. A slot whose stream never started is given back once it is
+// abandoned (connection lost or not opened) or has waited too long (a failed
+// connection attempt raises no event at all). Closing its socket here, off
+// every share thread, never waits for the thread that runs the close.
+void CDevQ5::ReapSlots() {
+  for (StreamSlot& s : streams) {
+    if (!s.bInUse.load()) continue;
+    uint32_t state = s.nClaimState.load();
+    if (SlotReclaimDue(s, state, GetTickCount())) ReclaimSlot(s, state);
+  }
+}
+
+// Operator's thread, after the signalling socket is closed (so no request
+// handler runs any more). Every stream is told to stop, slots that never
+// started are taken back at once, and the connections of running senders are
+// shut down so that a send waiting for room fails at once. Then it waits until
+// every slot is free: each sender, once stopped and cut off, ends within about
+// one send time-out plus its socket's close. The wait has no deadline on
+// purpose: returning while a sender still runs would let the device be
+// destroyed under it, and a late return is the lesser harm.
+void CDevQ5::StopStreams() {
+  for (;;) {
+    bool bBusy = false;
+    for (StreamSlot& s : streams) {
+      if (!s.bInUse.load()) continue;
+      s.bStop.store(1);
+      uint32_t state = s.nClaimState.load();
+      if (ReclaimSlot(s, state)) continue;
+      if ((state & SLOT_STATE_MASK) == SLOT_STATE_SENDING) s.mediaSocket.Abort();
+      bBusy = true;
+    }
+    if (!bBusy) return;
+    SleepMs(kStopPollMs);
+  }
+}
