@@ -1,6 +1,7 @@
 #include "net/share_table.h"
 
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +19,17 @@
 
 namespace {
 
+// What a group's epoll set holds for one slot: the descriptor, the events
+// asked for and which registration of which opening it belongs to.
+struct EpollEntry {
+  int fd = -1;
+  uint32_t events = 0;
+  uint32_t fill = 0;
+  uint32_t serial = 0;
+};
+
+constexpr uint64_t kWakeMark = SHARE_GROUP_SIZE;  // epoll data of the wake-up descriptor
+
 // One group of up to 64 connect-mode sockets and the thread serving them.
 // The lock guards the slots, the counters and the started flag, so that the
 // thread's ending and a concurrent registration never leave a socket unserved.
@@ -31,6 +43,11 @@ struct ShareGroup {
   // registration from a later one of a socket at the same address.
   uint32_t fills[SHARE_GROUP_SIZE] = {};
   int wakeFd = -1;
+  // The group's epoll set (made with wakeFd, kept for the life of the
+  // process) and what it holds per slot. Only the group's thread changes them,
+  // under the lock; a thread that starts later finds them as the last left them.
+  int epollFd = -1;
+  EpollEntry entries[SHARE_GROUP_SIZE];
 };
 
 // Never destroyed: share threads may still be finishing their last pass while
@@ -54,6 +71,7 @@ struct PassSet {
   uint32_t serial[SHARE_GROUP_SIZE];
   uint32_t fill[SHARE_GROUP_SIZE];
   int slot[SHARE_GROUP_SIZE];
+  int entryOf[SHARE_GROUP_SIZE];  // slot -> index in this pass, -1 when not gathered
 };
 
 // True while slot still holds the registration that the pass gathered. A
@@ -64,13 +82,53 @@ bool StillHeld(ShareGroup& g, int slot, CMySocket* s, uint32_t fill) {
   return g.slots[slot] == s && g.fills[slot] == fill;
 }
 
+// The epoll entry goes before bStopped is set: once the owner sees the socket
+// released it may close the descriptor and its number may be reused at once.
 void ReleaseSlotLocked(ShareGroup& g, int i) {
   CMySocket* s = g.slots[i];
+  if (g.entries[i].fd >= 0) {
+    epoll_ctl(g.epollFd, EPOLL_CTL_DEL, g.entries[i].fd, nullptr);
+    g.entries[i] = EpollEntry{};
+  }
   g.slots[i] = nullptr;
   g.errors[i] = 0;
   s->nShareGroup.store(-1);
   s->bStopped.store(1);
   g.released.notify_all();
+}
+
+uint32_t EpollEvents(short pollEvents) { return (pollEvents & POLLIN) ? EPOLLIN : EPOLLOUT; }
+
+// Brings the epoll set in line with the pass (group lock held). Entries whose
+// socket, registration or opening changed are removed before any is added:
+// the kernel drops a closed descriptor by itself, and its number may already
+// belong to a socket that this pass adds, which a late removal would cut off.
+void SyncEpoll(ShareGroup& g, const PassSet& set) {
+  EpollEntry want[SHARE_GROUP_SIZE];
+  for (int k = 0; k < set.count; ++k) {
+    if (set.fds[k].fd < 0) continue;
+    want[set.slot[k]] = EpollEntry{set.fds[k].fd, EpollEvents(set.fds[k].events), set.fill[k], set.serial[k]};
+  }
+  for (int i = 0; i < SHARE_GROUP_SIZE; ++i) {
+    EpollEntry& e = g.entries[i];
+    if (e.fd < 0 || (e.fd == want[i].fd && e.fill == want[i].fill && e.serial == want[i].serial)) continue;
+    epoll_ctl(g.epollFd, EPOLL_CTL_DEL, e.fd, nullptr);  // ENOENT when the kernel dropped it already
+    e = EpollEntry{};
+  }
+  for (int i = 0; i < SHARE_GROUP_SIZE; ++i) {
+    EpollEntry& e = g.entries[i];
+    if (want[i].fd < 0 || (e.fd >= 0 && e.events == want[i].events)) continue;
+    epoll_event ev{};
+    ev.events = want[i].events;
+    ev.data.u64 = static_cast<uint64_t>(i);
+    int op = e.fd >= 0 ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+    if (epoll_ctl(g.epollFd, op, want[i].fd, &ev) != 0 &&
+        (errno != EEXIST || epoll_ctl(g.epollFd, EPOLL_CTL_MOD, want[i].fd, &ev) != 0)) {
+      e = EpollEntry{};  // closed under us: the next pass sees the socket's new state
+      continue;
+    }
+    e = want[i];
+  }
 }
 
 // Releases sockets their owners stopped and gathers the rest. False when the
@@ -80,6 +138,7 @@ bool GatherPass(ShareGroup& g, PassSet& set) {
   std::lock_guard<std::mutex> lock(g.lock);
   set.count = 0;
   for (int i = 0; i < SHARE_GROUP_SIZE; ++i) {
+    set.entryOf[i] = -1;
     CMySocket* s = g.slots[i];
     if (!s) continue;
     int fd = s->hSocket.load();
@@ -100,8 +159,10 @@ bool GatherPass(ShareGroup& g, PassSet& set) {
     set.serial[set.count] = s->nOpenSerial.load();
     set.fill[set.count] = g.fills[i];
     set.slot[set.count] = i;
+    set.entryOf[i] = set.count;
     ++set.count;
   }
+  SyncEpoll(g, set);
   if (set.count == 0) {
     g.bStarted = 0;
     return false;
@@ -171,6 +232,42 @@ void ServePass(ShareGroup& g, PassSet& set, uint8_t* buf) {
   }
 }
 
+short PollEvents(uint32_t events) {
+  short rev = 0;
+  if (events & EPOLLIN) rev |= POLLIN;
+  if (events & EPOLLOUT) rev |= POLLOUT;
+  if (events & EPOLLERR) rev |= POLLERR;
+  if (events & EPOLLHUP) rev |= POLLHUP;
+  return rev;
+}
+
+// Waits up to a second for the group's sockets or its wake-up and marks what
+// is ready in the pass. Only the ready sockets cost anything, whatever the
+// size of the group. False when nothing is to be served.
+bool WaitPass(ShareGroup& g, PassSet& set) {
+  epoll_event events[SHARE_GROUP_SIZE + 1];
+  int rc = epoll_wait(g.epollFd, events, SHARE_GROUP_SIZE + 1, 1000);
+  if (rc < 0) {
+    if (errno != EINTR) SleepMs(1000);
+    return false;
+  }
+  for (int k = 0; k < set.count; ++k) set.fds[k].revents = 0;
+  bool bAny = false;
+  for (int j = 0; j < rc; ++j) {
+    uint64_t mark = events[j].data.u64;
+    if (mark == kWakeMark) {
+      uint64_t v;
+      ssize_t n = read(g.wakeFd, &v, sizeof v);
+      (void)n;
+      continue;
+    }
+    if (mark >= SHARE_GROUP_SIZE || set.entryOf[mark] < 0) continue;
+    set.fds[set.entryOf[mark]].revents = PollEvents(events[j].events);
+    bAny = true;
+  }
+  return bAny;
+}
+
 }  // namespace
 
 int ShareThread(void* param) {
@@ -182,24 +279,34 @@ int ShareThread(void* param) {
   std::unique_ptr<uint8_t[]> buf(new uint8_t[SHARE_RECV_SIZE]);
   PassSet set;
   while (GatherPass(g, set)) {
-    set.fds[set.count] = pollfd{g.wakeFd, POLLIN, 0};
-    int rc = poll(set.fds, static_cast<nfds_t>(set.count + 1), 1000);
-    if (rc < 0) {
-      if (errno != EINTR) SleepMs(1000);
-      continue;
-    }
-    if (rc == 0) continue;
-    if (set.fds[set.count].revents) {
-      uint64_t v;
-      ssize_t n = read(g.wakeFd, &v, sizeof v);
-      (void)n;
-    }
+    if (!WaitPass(g, set)) continue;
     ServePass(g, set, buf.get());
   }
   OutputDebugLine("CMySocket - share thread exit.");
   g_threadCount.fetch_sub(1);
   return 0;
 }
+
+namespace {
+// The wake-up descriptor and the epoll set of a group, made once (group lock
+// held). False when the system has no descriptor left for them.
+bool MakeWaitSet(ShareGroup& g) {
+  if (g.wakeFd < 0) g.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (g.wakeFd < 0) return false;
+  if (g.epollFd >= 0) return true;
+  int fd = epoll_create1(EPOLL_CLOEXEC);
+  if (fd < 0) return false;
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = kWakeMark;
+  if (epoll_ctl(fd, EPOLL_CTL_ADD, g.wakeFd, &ev) != 0) {
+    close(fd);
+    return false;
+  }
+  g.epollFd = fd;
+  return true;
+}
+}  // namespace
 
 int ShareRegister(CMySocket* sock) {
   for (int32_t gi = 0; gi < SHARE_GROUPS; ++gi) {
@@ -208,7 +315,7 @@ int ShareRegister(CMySocket* sock) {
     for (int i = 0; i < SHARE_GROUP_SIZE; ++i) {
       if (g.slots[i]) continue;
       if (!g.bStarted) {
-        if (g.wakeFd < 0) g.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (!MakeWaitSet(g)) return 1;
         if (CPubCall::StartThread(ShareThread, reinterpret_cast<void*>(static_cast<intptr_t>(gi))) != 0) return 1;
         g.bStarted = 1;
       }
