@@ -55,6 +55,10 @@ class CDevQ5 {
   // --- media ---
   std::atomic<int32_t> bStopping{0};
   StreamSlot streams[MAX_STREAMS];
+  // Slots claimed and not yet given back: counted up before a slot's bInUse
+  // is set and down before it is cleared (after the clear the device may be
+  // gone), so the driver skips the scan of the 50 slots of an idle device.
+  std::atomic<int32_t> nSlotsInUse{0};
 
   // --- connection and login ---
   std::atomic<uint32_t> dwLoginTime{0};

@@ -12,6 +12,7 @@ constexpr uint32_t kStopPollMs = 5;
 // connection attempt raises no event at all). Closing its socket here, off
 // every share thread, never waits for the thread that runs the close.
 void CDevQ5::ReapSlots() {
+  if (nSlotsInUse.load(std::memory_order_relaxed) == 0) return;
   for (StreamSlot& s : streams) {
     if (!s.bInUse.load()) continue;
     uint32_t state = s.nClaimState.load();

@@ -48,6 +48,7 @@ void ClaimSlot(CDevQ5& dev, StreamSlot& s, int32_t nKind, const char* name) {
   BeginSlotClaim(s);
   s.nKind.store(nKind);
   s.pDevice = &dev;
+  dev.nSlotsInUse.fetch_add(1);
   memcpy(s.szStreamName, name, strlen(name) + 1);
 }
 

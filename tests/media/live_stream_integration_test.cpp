@@ -87,9 +87,11 @@ TEST_F(LiveStreamTest, EmptyingTheMaskEndsTheSenderAndFreesTheSlot) {
   std::vector<CapturedPacket> live = rig.PacketsOf(conn, NTYPE_LIVE);
   for (size_t k = live.size() - 4; k < live.size(); ++k) EXPECT_EQ(live[k].info.nChannel, 2);
   EXPECT_EQ(capture.Count("dev - real thread exit."), 0);
+  EXPECT_EQ(rig.dev->nSlotsInUse.load(), 1);
   rig.Control("CONTROLSTREAM", "cam", "CMD", 0, "SSRC", 2);
   EXPECT_TRUE(capture.WaitFor("dev - real thread exit.", 5000));
   EXPECT_TRUE(rig.WaitAllFree(2000));
+  EXPECT_EQ(rig.dev->nSlotsInUse.load(), 0);
   EXPECT_TRUE(rig.srv.WaitForClosed(conn, 5000));
 }
 

@@ -110,9 +110,11 @@ TEST_F(MediaRequestTest, FiftyFirstRequestOfAnyKindFindsNoSlotAndNeverStartedSlo
   // Not yet due: neither abandoned nor waiting for 20 s.
   rig.dev->ReapSlots();
   EXPECT_EQ(rig.InUse(), MAX_STREAMS);
+  EXPECT_EQ(rig.dev->nSlotsInUse.load(), MAX_STREAMS);  // the join claimed nothing
   AdvanceTickCount(SLOT_START_TIMEOUT_MS + 1);
   rig.dev->ReapSlots();
   EXPECT_EQ(rig.InUse(), 0);
+  EXPECT_EQ(rig.dev->nSlotsInUse.load(), 0);
   for (const StreamSlot& s : rig.dev->streams) EXPECT_EQ(s.mediaSocket.hSocket.load(), -1);
 }
 

@@ -21,7 +21,8 @@ double FrameRate(const ChannelStats& ch) {
 
 std::string CStreamTable::NewName() {
   for (;;) {
-    std::string name = "s" + std::to_string(nNextName++);
+    std::string name = "s";
+    name += std::to_string(nNextName++);
     if (streams.find(name) == streams.end()) return name;
   }
 }
@@ -81,6 +82,12 @@ const char* StateText(const StreamRecord& rec) {
   return rec.bReplied ? "accepted" : "requested";
 }
 
+template <typename T>
+void AppendFigure(std::string& out, const char* label, T value) {
+  out += label;
+  out += std::to_string(value);
+}
+
 std::string FormatChannel(int32_t n, const ChannelStats& ch) {
   char buf[200];
   snprintf(buf, sizeof buf, " ch%d: packets=%llu bytes=%llu frames=%llu key=%llu audio=%llu fps=%.1f", n,
@@ -93,12 +100,17 @@ std::string FormatChannel(int32_t n, const ChannelStats& ch) {
 
 std::string FormatStream(const StreamRecord& rec) {
   std::string out = Printable(rec.szName) + " " + StreamKindName(rec.nKind);
-  out += " device=" + (rec.szDevice.empty() ? std::string("-") : Printable(rec.szDevice));
-  out += std::string(" ") + StateText(rec);
-  if (rec.nKind == SKIND_LIVE || rec.nKind == SKIND_PLAYBACK) out += " mask=" + std::to_string(rec.nMask);
-  out += " packets=" + std::to_string(rec.nPackets) + " bytes=" + std::to_string(rec.nBytes);
+  // Appended piece by piece: GCC's -Wrestrict misfires on "text" + std::string at -O3.
+  out += " device=";
+  out += rec.szDevice.empty() ? std::string("-") : Printable(rec.szDevice);
+  out += " ";
+  out += StateText(rec);
+  if (rec.nKind == SKIND_LIVE || rec.nKind == SKIND_PLAYBACK) AppendFigure(out, " mask=", rec.nMask);
+  AppendFigure(out, " packets=", rec.nPackets);
+  AppendFigure(out, " bytes=", rec.nBytes);
   if (rec.nKind == SKIND_TALK || rec.nTalkReceived > 0) {
-    out += " talk-sent=" + std::to_string(rec.nTalkSent) + " talk-received=" + std::to_string(rec.nTalkReceived);
+    AppendFigure(out, " talk-sent=", rec.nTalkSent);
+    AppendFigure(out, " talk-received=", rec.nTalkReceived);
   }
   for (const auto& [n, ch] : rec.channels) out += FormatChannel(n, ch);
   return out;
