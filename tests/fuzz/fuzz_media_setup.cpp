@@ -226,13 +226,20 @@ Snapshot Take(const CDevQ5& dev) {
   return out;
 }
 
-// Every claimed slot belongs to this device and has one of the four kinds.
-void CheckClaims(const CDevQ5& dev) {
+// Every claimed slot belongs to this device and has one of the four kinds;
+// the device's count of claimed slots stays within 0..50 and, while no other
+// thread frees slots, equals the number of claimed slots.
+void CheckClaims(const CDevQ5& dev, bool bExact) {
+  int32_t claimed = 0;
   for (const StreamSlot& s : dev.streams) {
     if (!s.bInUse.load()) continue;
+    ++claimed;
     FUZZ_CHECK(s.pDevice == &dev);
     FUZZ_CHECK(s.nKind.load() >= STREAM_LIVE && s.nKind.load() <= STREAM_PLAYBACK);
   }
+  int32_t counted = dev.nSlotsInUse.load();
+  FUZZ_CHECK(counted >= 0 && counted <= MAX_STREAMS);
+  if (bExact) FUZZ_CHECK(counted == claimed);
 }
 
 struct Request {
@@ -365,6 +372,7 @@ bool AllSendersEnded() {
 // writes its exit line just after it gave its slot back, so the count may
 // trail Shutdown's return by a moment.
 void CheckShutDown(const CDevQ5& dev) {
+  FUZZ_CHECK(dev.nSlotsInUse.load() == 0);
   for (const StreamSlot& s : dev.streams) {
     FUZZ_CHECK(s.bInUse.load() == 0);
     FUZZ_CHECK(s.mediaSocket.hSocket.load() == -1);
@@ -402,7 +410,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::string line(rest.substr(0, eol));  // its own allocation: overreads show
       rest = eol == std::string_view::npos ? std::string_view() : rest.substr(eol + 1);
       RunLine(*dev, line, bExact);
-      CheckClaims(*dev);
+      CheckClaims(*dev, bExact);
       if (!bExact) gPeer.Pump(mode == kModeAnswer);
     }
   } catch (...) {
