@@ -26,6 +26,7 @@ dict_for() {
     fuzz_framer) echo tests/fuzz/dict/framer.dict ;;
     fuzz_frame_parser | fuzz_frame_reader) echo tests/fuzz/dict/frame.dict ;;
     fuzz_dispatcher | fuzz_list_file | fuzz_settings_file | fuzz_json_writer) echo tests/fuzz/dict/json.dict ;;
+    fuzz_media_setup) echo tests/fuzz/dict/media.dict ;;
   esac
 }
 

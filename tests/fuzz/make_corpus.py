@@ -152,6 +152,73 @@ def dispatcher_seeds():
     return s
 
 
+def media_request(op, name, addr=None, channel=1, serial=1):
+    par = {"STREAMNAME": name, "CHANNEL": channel, "SERIAL": serial}
+    if addr is not None:
+        par["IPANDPORT"] = addr
+    return {"MODULE": "MEDIASTREAMMODEL", "OPERATION": op, "PARAMETER": par}
+
+
+def media_control(op, name, **par):
+    par["STREAMNAME"] = name
+    return {"MODULE": "MEDIASTREAMMODEL", "OPERATION": op, "PARAMETER": par}
+
+
+MEDIA_OPS = ["REQUESTALIVEVIDEO", "REQUESTTALK", "REQUESTDOWNLOADVIDEO", "REQUESTREMOTEPLAYBACK"]
+
+
+def media_input(mode, lines):
+    """First byte: where connections go (0 refused, 1 silent, 2 answered); then one line each."""
+    return bytes([mode]) + b"\n".join(x if isinstance(x, bytes) else compact(x) for x in lines)
+
+
+def media_setup_seeds():
+    addr = "127.0.0.1:6000"
+    each = [media_request(op, "s%d" % i, addr, channel=1 << i) for i, op in enumerate(MEDIA_OPS)]
+    many = [media_request(MEDIA_OPS[i % 4], "n%02d" % i, addr, channel=3) for i in range(55)]
+    controls = [
+        media_control("CONTROLSTREAM", "s0", CMD=0, SSRC=0),
+        media_control("CONTROLREMOTEPLAYBACK", "s3", PALYBACKCMD=2),
+        media_control("CONTROLREMOTEPLAYBACK", "s3", PALYBACKCMD=1),
+        media_control("CONTROLREMOTEPLAYBACK", "s1", PALYBACKCMD=0),
+    ]
+    join = [
+        media_request("REQUESTALIVEVIDEO", "cam", addr, channel=1),
+        media_request("REQUESTALIVEVIDEO", "cam", "no address", channel=2),
+        media_control("CONTROLREMOTEPLAYBACK", "cam", PALYBACKCMD=0),
+        media_request("REQUESTALIVEVIDEO", "cam", addr, channel=4),
+        media_request("REQUESTTALK", "cam", addr),
+    ]
+    odd_addresses = [media_request(MEDIA_OPS[i % 4], "a%d" % i, a) for i, a in enumerate([
+        "10.1.2.3", ":6000", "10.1.2.3:0", "", ":", "999999999999.-1.300.4:99999999999",
+        "1.2.3.4:-5", "x" * 150 + ":80", 6000, ["1.2.3.4:5"], {"a": 1}, None, "1.2.3.4\u0000:80"])]
+    odd_names = [
+        media_request("REQUESTTALK", "x" * 39, addr),
+        media_request("REQUESTTALK", "y" * 40, addr),
+        media_request("REQUESTALIVEVIDEO", "y" * 400, addr),
+        media_request("REQUESTDOWNLOADVIDEO", 12, addr),
+        media_request("REQUESTREMOTEPLAYBACK", None, addr),
+        media_request("REQUESTLIVE", "z", addr),
+        b'{"OPERATION":"REQUESTTALK","PARAMETER":{"STREAMNAME":"nul\\u0000inside","IPANDPORT":":1"}}',
+        b'{"OPERATION":"REQUESTTALK","PARAMETER":["STREAMNAME","t"]}',
+    ]
+    odd_numbers = [media_request("REQUESTALIVEVIDEO", "c%d" % i, addr, channel=c) for i, c in enumerate([
+        "1", 1e300, -1, 4294967295, 18446744073709551615, 2.9, True, None, [1]])]
+    return {
+        "refused-each-kind": media_input(0, each + controls),
+        "refused-slots-run-out": media_input(0, many + [b"REAP"] + each),
+        "refused-join": media_input(0, join),
+        "refused-odd-addresses": media_input(0, odd_addresses),
+        "refused-odd-names": media_input(0, odd_names),
+        "refused-odd-channels": media_input(0, odd_numbers + [odd_numbers[0]]),
+        "silent-each-kind": media_input(1, each + [b"REAP"] + each),
+        "answered-each-kind": media_input(2, each + controls + [b"REAP"]),
+        "answered-join": media_input(2, join),
+        "answered-slots-run-out": media_input(2, many),
+        "not-json": media_input(0, [b'{"OPERATION":"REQUESTTALK" garbage', b"", b"REAP", b"[1,2]"]),
+    }
+
+
 def list_seeds():
     two = {"AD": [1, 1], "AS": [1, 1], "AT": [0, 0], "COUNT": 2, "DT": [0, 0], "FREQ": [10, 10],
            "GPS": [0, 0], "ID": ["CAR-0001", "CAR-0002"], "REALCLOSE": [0, 0], "UP": [0, 0]}
@@ -209,6 +276,7 @@ TARGETS = {
     "fuzz_frame_parser": frame_seeds,
     "fuzz_frame_reader": frame_reader_seeds,
     "fuzz_dispatcher": dispatcher_seeds,
+    "fuzz_media_setup": media_setup_seeds,
     "fuzz_list_file": list_seeds,
     "fuzz_settings_file": settings_seeds,
     "fuzz_gps_file": gps_seeds,
