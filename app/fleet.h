@@ -193,4 +193,5 @@ class CFleet {
   ThreadHandle driverThread;    // command lock
   bool bDriverStarted = false;  // command lock
   bool bReleased = false;       // command lock: SaveAndRelease has run
+  bool bSaved = false;          // command lock: what that SaveAndRelease wrote list.txt with
 };

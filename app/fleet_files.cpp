@@ -43,8 +43,9 @@ int32_t CFleet::LoadAll() {
 
 bool CFleet::SaveAndRelease() {
   std::lock_guard<std::mutex> cmd(cmdLock);
-  // A second close must not overwrite list.txt with an empty fleet.
-  if (bReleased) return true;
+  // A second close must not overwrite list.txt with an empty fleet; it
+  // reports what the first one did.
+  if (bReleased) return bSaved;
   bReleased = true;
   // The driver is gone before any device is: no Tick can run on a device
   // that is being shut down or destroyed.
@@ -63,5 +64,6 @@ bool CFleet::SaveAndRelease() {
     entries[i].props = dev.GetProperties();
   }
   DestroyDevices(doomed);
-  return WriteListFile(szExeDir, entries);
+  bSaved = WriteListFile(szExeDir, entries);
+  return bSaved;
 }

@@ -33,6 +33,8 @@ TEST(ListDirUnwritable, FleetReportsTheFailureKeepsTheOldFileAndStillReleasesIts
   EXPECT_FALSE(fleet.SaveAndRelease());
   denied.Restore();
   EXPECT_EQ(fleet.RowCount(), 0);
+  // A second close writes nothing and still reports the failure.
+  EXPECT_FALSE(fleet.SaveAndRelease());
   EXPECT_EQ(dir.Read("list.txt"), kOldList);
   EXPECT_EQ(dir.Listing(), "list.txt");
   // The same fleet in a writable directory saves its devices: the refusal
