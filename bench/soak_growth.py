@@ -11,7 +11,9 @@ cycles are compared with those of the third before.
 import math
 import statistics
 
-TAIL_SHARE = 0.75  # a cut-off last cycle counts when it lasted this share of a whole one
+# A last cycle cut off by the end of the run is judged when it lasted this
+# share of a whole one: a cycle starts with its online phase, where figures peak.
+TAIL_SHARE = 0.5
 
 
 class Limit:

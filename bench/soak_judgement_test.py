@@ -153,6 +153,11 @@ class JudgeTest(unittest.TestCase):
         faults = self.judge(run_samples(5, online_last=997))
         self.assertEqual(faults, ["only 997 of 1000 devices back online in the last cycle"])
 
+    def test_a_run_ending_in_the_middle_of_the_logins_is_judged_on_the_cycle_before(self):
+        samples = run_samples(5) + [{"t": 5.0 * 5 * CYCLE, "online": 600, "connecting": 400, "rss_kb": 60000,
+                                     "fds": 640, "threads": 20, "other_threads": 2, "slots": 18}]
+        self.assertEqual(self.judge(samples), [])
+
     def test_a_short_run_is_reported_as_such(self):
         faults = self.judge(run_samples(2))
         self.assertTrue(faults and "judged cycle" in faults[0], faults)
