@@ -174,6 +174,30 @@ class JudgeTest(unittest.TestCase):
         self.assertTrue(any("exit status" in f for f in self.judge(samples, exit_status=1)))
 
 
+class SenderLinesTest(unittest.TestCase):
+    def faults(self, drained=True, **counts):
+        c = {"real_started": 40, "real_ended": 40, "download_started": 90, "download_ended": 90, "wait_failed": 0}
+        c.update(counts)
+        report = report_of([]) if drained else {"faults": []}
+        soak.judge_senders(soak_args(), report, c)
+        return report["faults"]
+
+    def test_every_sender_ended(self):
+        self.assertEqual(self.faults(), [])
+
+    def test_a_sender_that_never_ended_fails(self):
+        self.assertEqual(self.faults(real_ended=39), ["40 real senders began but 39 ended"])
+        # Without the drain senders may still be running.
+        self.assertEqual(self.faults(drained=False, real_ended=39), [])
+
+    def test_a_soak_without_streams_fails(self):
+        self.assertEqual(self.faults(download_started=0, download_ended=0),
+                         ["no download sender ever began: the soak ran without those streams"])
+
+    def test_wait_thread_exit_failed_fails(self):
+        self.assertEqual(len(self.faults(wait_failed=1)), 1)
+
+
 class PlanTest(unittest.TestCase):
     def test_rows_are_distinct_and_kinds_counted(self):
         plan = soak.plan_streams(1000, 20, 10)
