@@ -5,12 +5,16 @@ online) and "online" (devices logged in), plus the figures to judge ("rss_kb",
 "fds", "threads" ...). The automatic offline makes every figure swing with the
 offline cycle, so figures are compared per cycle: a cycle starts when the
 fleet comes back online (the online count rises through half the fleet), the
-first cycle is the warm-up, and the maxima of the last third of the remaining
+first two cycles are the warm-up, and the maxima of the last third of the remaining
 cycles are compared with those of the third before.
 """
 import math
 import statistics
 
+# The first login and the first offline cycle start everything once, and the
+# allocator keeps growing its per-thread heaps over the first cycles of
+# streams coming and going: the first two cycles are not judged.
+WARM_UP_CYCLES = 2
 # A last cycle cut off by the end of the run is judged when it lasted this
 # share of a whole one: a cycle starts with its online phase, where figures peak.
 TAIL_SHARE = 0.5
@@ -55,9 +59,9 @@ def measured_cycles(samples, n_devices, interval):
     """The cycles after the warm-up that are judged: every whole one, and the
     last one if it was cut off after most of a cycle's length."""
     cycles = split_cycles(samples, n_devices)
-    if len(cycles) < 2:
+    if len(cycles) <= WARM_UP_CYCLES:
         return []
-    whole = cycles[1:-1]
+    whole = cycles[WARM_UP_CYCLES:-1]
     out = list(whole)
     tail = cycles[-1]
     if whole:
