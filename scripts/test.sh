@@ -3,6 +3,9 @@
 # test; then the whole suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer, and
 # every fuzz target for a bounded time (ZEL_FUZZ_SECONDS per target, default 20).
+# After the tests of the normal build, bench/soak runs 1,000 devices through
+# their automatic offline cycles for ZEL_SOAK_MINUTES (default 5) and fails on
+# figures that keep growing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -12,6 +15,8 @@ echo "== build (warnings as errors) =="
 bash scripts/build.sh build
 echo "== tests =="
 (cd build && ctest --output-on-failure -j2 -LE slow)
+echo "== soak (${ZEL_SOAK_MINUTES:-5} minutes) =="
+python3 bench/soak --minutes "${ZEL_SOAK_MINUTES:-5}" --bin build/bin
 
 echo "== build (address,undefined sanitizers) =="
 bash scripts/build.sh build-asan -DZEL_SANITIZE=address,undefined -DZEL_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
