@@ -171,7 +171,10 @@ class JudgeTest(unittest.TestCase):
                             self.judge(samples, drain={"slots": 1, "fds": 21, "threads": 2, "rss_kb": 1})))
         self.assertTrue(any("threads more" in f for f in
                             self.judge(samples, drain={"slots": 0, "fds": 21, "threads": 3, "rss_kb": 1})))
-        # 17 share groups at most (1,065 descriptors at the peak), so 40 are too many.
+        # 17 share groups at most (1,065 descriptors at the peak), two descriptors
+        # each: 34 may stay, 40 are too many.
+        self.assertFalse(any("descriptors more" in f for f in
+                             self.judge(samples, drain={"slots": 0, "fds": 39, "threads": 2, "rss_kb": 1})))
         self.assertTrue(any("descriptors more" in f for f in
                             self.judge(samples, drain={"slots": 0, "fds": 45, "threads": 2, "rss_kb": 1})))
         self.assertTrue(any("exit status" in f for f in self.judge(samples, exit_status=1)))
