@@ -4,18 +4,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
-// Reads until nLimit bytes or the end of the file; false on a read error.
-bool ReadUpTo(int fd, size_t nLimit, std::string& out) {
-  out.resize(nLimit);
+// Reads until nWant bytes or the end of the file; false on a read error. The
+// buffer starts at the size the file had and grows only if it grows.
+bool ReadUpTo(int fd, size_t nWant, size_t nSizeHint, std::string& out) {
   size_t got = 0;
-  while (got < nLimit) {
-    ssize_t n = read(fd, out.data() + got, nLimit - got);
+  out.resize(std::min(nWant, std::max<size_t>(nSizeHint, 4096)));
+  while (got < nWant) {
+    if (got == out.size()) out.resize(std::min(nWant, out.size() * 2));
+    ssize_t n = read(fd, out.data() + got, out.size() - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       out.clear();
@@ -26,6 +30,10 @@ bool ReadUpTo(int fd, size_t nLimit, std::string& out) {
   }
   out.resize(got);
   return true;
+}
+
+void SetWhy(std::string* pWhy, const std::string& text) {
+  if (pWhy) *pWhy = text;
 }
 
 bool WriteAll(int fd, const char* data, size_t len) {
@@ -64,15 +72,46 @@ void SyncDirectoryOf(const std::string& path) {
 
 }  // namespace
 
-bool ReadFileLimited(const std::string& path, size_t nLimit, std::string& out) {
+int ReadFileLimited(const std::string& path, size_t nLimit, std::string& out, bool* pCut, std::string* pWhy) {
   out.clear();
+  if (pCut) *pCut = false;
   // O_NONBLOCK so that opening a FIFO cannot hang; regular files ignore it.
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    if (errno == ENOENT) return FILE_READ_MISSING;
+    SetWhy(pWhy, strerror(errno));
+    return FILE_READ_UNREADABLE;
+  }
   struct stat st {};
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ReadUpTo(fd, nLimit, out);
+  int result = FILE_READ_OK;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    SetWhy(pWhy, "not a regular file");
+    result = FILE_READ_UNREADABLE;
+  } else if (!ReadUpTo(fd, nLimit + 1, static_cast<size_t>(st.st_size) + 1, out)) {
+    SetWhy(pWhy, strerror(errno));
+    result = FILE_READ_UNREADABLE;
+  } else if (out.size() > nLimit) {
+    out.resize(nLimit);
+    if (pCut) *pCut = true;
+  }
   close(fd);
-  return ok;
+  return result;
+}
+
+bool SetFileAside(const std::string& path, std::string* pNewPath, std::string* pWhy) {
+  for (int n = 1; n <= 99; ++n) {
+    std::string target = path + ".bad" + (n == 1 ? std::string() : "." + std::to_string(n));
+    if (renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+      *pNewPath = target;
+      return true;
+    }
+    if (errno != EEXIST) {
+      *pWhy = strerror(errno);
+      return false;
+    }
+  }
+  *pWhy = "every name up to " + path + ".bad.99 is taken";
+  return false;
 }
 
 bool ReplaceFile(const std::string& path, const char* data, size_t len) {

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "app/file_notices.h"
 #include "app/fleet_listener.h"
+#include "app/list_file.h"
 #include "device/dev_q5.h"
 #include "device/device_properties.h"
 #include "platform/pub_call.h"
@@ -88,10 +90,14 @@ class CFleet {
   // loaded. A second call, or a call after SaveAndRelease, does nothing and
   // returns -1.
   int32_t LoadAll();
+  // What LoadAll found wrong with the three files: damaged ones set aside
+  // (devset.txt.bad, list.txt.bad) and fallbacks to defaults, once each.
+  std::vector<FileNotice> LoadNotices();
   // Stops the driver (waits for it to end), PrepareExit on every device,
   // builds the list entries, Shutdown and destroys every device (the rows are
-  // emptied), writes list.txt. False when list.txt could not be written (the
-  // devices are gone all the same). The fleet takes no commands afterwards.
+  // emptied), writes list.txt. False when list.txt could not be written, or
+  // was not because a damaged list.txt could not be set aside (the devices
+  // are gone all the same). The fleet takes no commands afterwards.
   bool SaveAndRelease();
 
   // --- operator's commands ---
@@ -171,6 +177,9 @@ class CFleet {
   void DestroyDevices(std::vector<FleetRow>& doomed);
   void SetTitle(const std::string& text);
   void SetStatusPane(int32_t pane, const std::string& text);
+  void LoadSettingsNoting();
+  void LoadGpsNoting();
+  void LoadListNoting(std::vector<ListEntry>& entries);
 
   const std::string szExeDir;
   IFleetListener* const pListener;
@@ -194,4 +203,6 @@ class CFleet {
   bool bDriverStarted = false;  // command lock
   bool bReleased = false;       // command lock: SaveAndRelease has run
   bool bSaved = false;          // command lock: what that SaveAndRelease wrote list.txt with
+  bool bListKeptInPlace = false;        // command lock: a damaged list.txt must not be replaced
+  std::vector<FileNotice> loadNotices;  // command lock
 };

@@ -1,22 +1,55 @@
 #include <cstdio>
 
+#include "app/file_io.h"
+#include "app/file_paths.h"
 #include "app/fleet.h"
 #include "app/gps_file.h"
+#include "app/json_file.h"
 #include "app/list_file.h"
 #include "app/settings_file.h"
 #include "device/gps_track.h"
 
+void CFleet::LoadSettingsNoting() {
+  std::string why;
+  std::vector<std::string> defaulted;
+  int read = LoadSettings(szExeDir, settings, &why, &defaulted);
+  bool bKept = false;
+  if (read != JSON_FILE_READ_OK && read != JSON_FILE_READ_NONE) {
+    loadNotices.push_back(SetDamagedFileAside(DevsetPath(szExeDir), why,
+                                              "the settings are what could be read, defaults for the rest", &bKept));
+  }
+  NoteSettingsDefaults(DevsetPath(szExeDir), read == JSON_FILE_READ_NONE, defaulted, loadNotices);
+}
+
+void CFleet::LoadGpsNoting() {
+  // The track is complete before the driver starts and only read afterwards.
+  GlobalGpsTrack().Clear();
+  int read = FILE_READ_OK;
+  std::string why;
+  int32_t points = LoadGpsFile(szExeDir, GlobalGpsTrack(), &read, &why);
+  NoteGpsFallback(GpsPath(szExeDir), read, why, points, loadNotices);
+}
+
+void CFleet::LoadListNoting(std::vector<ListEntry>& entries) {
+  std::string why;
+  if (ReadListFile(szExeDir, entries, &why) != LIST_FILE_DAMAGED) return;
+  loadNotices.push_back(SetDamagedFileAside(ListPath(szExeDir), why, "the fleet starts empty", &bListKeptInPlace));
+}
+
+std::vector<FileNotice> CFleet::LoadNotices() {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  return loadNotices;
+}
+
 int32_t CFleet::LoadAll() {
   std::lock_guard<std::mutex> cmd(cmdLock);
   if (bLoaded.exchange(1) || bStopDriver.load()) return -1;
-  LoadSettings(szExeDir, settings);
-  // The track is complete before the driver starts and only read afterwards.
-  GlobalGpsTrack().Clear();
-  LoadGpsFile(szExeDir, GlobalGpsTrack());
+  LoadSettingsNoting();
+  LoadGpsNoting();
   SetTitle("ZEL - " + SettingsReg(settings));
 
   std::vector<ListEntry> entries;
-  ReadListFile(szExeDir, entries);
+  LoadListNoting(entries);
   std::string vf = SettingsVf(settings);
   std::vector<FleetRow> fresh(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -64,6 +97,7 @@ bool CFleet::SaveAndRelease() {
     entries[i].props = dev.GetProperties();
   }
   DestroyDevices(doomed);
-  bSaved = WriteListFile(szExeDir, entries);
+  // A damaged list.txt that could not be set aside is the user's only copy.
+  bSaved = !bListKeptInPlace && WriteListFile(szExeDir, entries);
   return bSaved;
 }

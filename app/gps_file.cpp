@@ -32,8 +32,10 @@ int32_t ScanGpsText(const char* data, size_t len, CGpsTrack& track) {
   return nAdded;
 }
 
-int32_t LoadGpsFile(const std::string& dir, CGpsTrack& track) {
+int32_t LoadGpsFile(const std::string& dir, CGpsTrack& track, int* pRead, std::string* pWhy) {
   std::string data;
-  if (!ReadFileLimited(GpsPath(dir), GPS_FILE_LIMIT, data)) return 0;
+  int read = ReadFileLimited(GpsPath(dir), GPS_FILE_LIMIT, data, nullptr, pWhy);
+  if (pRead) *pRead = read;
+  if (read != FILE_READ_OK) return 0;
   return ScanGpsText(data.data(), data.size(), track);
 }

@@ -24,6 +24,7 @@ constexpr size_t GPS_FILE_LIMIT = 2000000;
 int32_t ScanGpsText(const char* data, size_t len, CGpsTrack& track);
 
 // Reads at most GPS_FILE_LIMIT bytes of dir/gps.txt and scans them into
-// track. A missing file adds nothing, without a message. Runs at start-up,
+// track. A missing file adds nothing, without a message. *pRead (when given)
+// gets ReadFileLimited's result and *pWhy its reason. Runs at start-up,
 // before any device reads the track.
-int32_t LoadGpsFile(const std::string& dir, CGpsTrack& track);
+int32_t LoadGpsFile(const std::string& dir, CGpsTrack& track, int* pRead = nullptr, std::string* pWhy = nullptr);

@@ -69,10 +69,18 @@ bool ParseListDocument(const Json::Value& doc, std::vector<ListEntry>& entries) 
   return true;
 }
 
-bool ReadListFile(const std::string& dir, std::vector<ListEntry>& entries) {
+int ReadListFile(const std::string& dir, std::vector<ListEntry>& entries, std::string* pWhy) {
+  entries.clear();
   Json::Value doc;
-  ReadJsonFile(ListPath(dir), JSON_FILE_LIMIT_LIST, doc);
-  return ParseListDocument(doc, entries);
+  std::string why;
+  int read = ReadJsonFile(ListPath(dir), JSON_FILE_LIMIT_LIST, doc, &why);
+  if (read == JSON_FILE_READ_NONE) return LIST_FILE_NONE;
+  if (read == JSON_FILE_READ_OK && !ParseListDocument(doc, entries))
+    why = doc.isObject() ? "holds no fleet (no \"COUNT\" member)" : "is not a JSON object";
+  if (read == JSON_FILE_READ_OK && why.empty()) return LIST_FILE_LOADED;
+  entries.clear();
+  if (pWhy) *pWhy = why;
+  return LIST_FILE_DAMAGED;
 }
 
 bool WriteListFile(const std::string& dir, const std::vector<ListEntry>& entries) {

@@ -41,11 +41,18 @@ Json::Value BuildListDocument(const std::vector<ListEntry>& entries);
 //    no entries.
 bool ParseListDocument(const Json::Value& doc, std::vector<ListEntry>& entries);
 
+// Results of ReadListFile.
+constexpr int LIST_FILE_NONE = 0;     // no list.txt, or an empty one
+constexpr int LIST_FILE_LOADED = 1;   // a list document was read
+constexpr int LIST_FILE_DAMAGED = 2;  // a list.txt that must not be replaced unseen
+
 // Reads dir/list.txt (at most JSON_FILE_LIMIT_LIST bytes) and parses it with
-// ParseListDocument. A missing file gives no entries and false; a text that
-// does not parse writes "dev - json parse failed." and uses what the reader
-// built.
-bool ReadListFile(const std::string& dir, std::vector<ListEntry>& entries);
+// ParseListDocument. A file that exists but cannot be read, is larger than the
+// limit, does not parse (the debug line "dev - json parse failed." stays), or
+// is not an object with a "COUNT" member is LIST_FILE_DAMAGED: it gives no
+// entries at all (never rows rebuilt from half a document), and *pWhy says
+// what is wrong in words for the operator.
+int ReadListFile(const std::string& dir, std::vector<ListEntry>& entries, std::string* pWhy = nullptr);
 
 // Writes the list document of entries to dir/list.txt; false when that failed
 // (an existing list.txt is then untouched).

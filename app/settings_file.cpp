@@ -18,10 +18,21 @@ std::string TextOr(const Json::Value& settings, const char* key, const char* fal
 
 }  // namespace
 
-void LoadSettings(const std::string& dir, Json::Value& settings) {
+int LoadSettings(const std::string& dir, Json::Value& settings, std::string* pWhy,
+                 std::vector<std::string>* pDefaulted) {
   settings = Json::Value();
-  ReadJsonFile(DevsetPath(dir), JSON_FILE_LIMIT_DEVSET, settings);
+  int read = ReadJsonFile(DevsetPath(dir), JSON_FILE_LIMIT_DEVSET, settings, pWhy);
+  // A document of another shape would be replaced by the defaults on the next
+  // store: it counts as one that did not parse.
+  if (read == JSON_FILE_READ_OK && !settings.isObject()) {
+    read = JSON_FILE_READ_FAILED;
+    if (pWhy) *pWhy = "is not a JSON object";
+  }
+  for (const char* key : {SETTINGS_KEY_REG, SETTINGS_KEY_VF}) {
+    if (pDefaulted && !JsonMember(settings, key).isString()) pDefaulted->push_back(key);
+  }
   ApplySettingsDefaults(settings);
+  return read;
 }
 
 void ApplySettingsDefaults(Json::Value& settings) {

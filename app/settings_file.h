@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The Settings object of devset.txt: "REG" (register server, "address:port")
 // and "VF" (frame file path). Other members are kept and written back.
@@ -16,8 +17,11 @@ constexpr const char* SETTINGS_DEFAULT_VF = "";
 // Replaces settings with the content of dir/devset.txt and applies the
 // defaults (ApplySettingsDefaults). A missing file gives the defaults; a text
 // that does not parse writes "dev - json parse failed." and keeps what the
-// reader built before the error.
-void LoadSettings(const std::string& dir, Json::Value& settings);
+// reader built before the error. Returns ReadJsonFile's result, with its
+// reason in *pWhy; *pDefaulted gets the keys ("REG", "VF") that were missing
+// or not text and took their defaults.
+int LoadSettings(const std::string& dir, Json::Value& settings, std::string* pWhy = nullptr,
+                 std::vector<std::string>* pDefaulted = nullptr);
 
 // Makes settings an object holding string "REG" and "VF" members. A root that
 // is not an object (array, number, text, null) becomes an empty object, so

@@ -12,6 +12,8 @@ struct DeviceProperties {
   int32_t nAutoOffline = 0;     // "AT": seconds online before a forced disconnect, 0 = never
   int32_t nLiveViewOff = 0;     // "REALCLOSE": seconds a live view runs, 0 = never
 
+  bool operator==(const DeviceProperties&) const = default;
+
   // The values a new device starts with.
   static DeviceProperties NewDevice() { return DeviceProperties{}; }
   // The values the PROPERTY dialog shows when no device is selected.

@@ -78,6 +78,8 @@ int main(int argc, char** argv) {
   CCliListener listener;
   CFleet fleet(GetExeDir(), &listener);
   fleet.LoadAll();
+  for (const FileNotice& notice : fleet.LoadNotices())
+    PrintOut((notice.bSetAside ? "warning: " : "note: ") + notice.szText + "\n");
   CCliCore core(fleet);
   if (!RunCommandLine(core, options)) RunConsole(core, fleet, options, gSignalPipe[0]);
   if (!fleet.SaveAndRelease()) {

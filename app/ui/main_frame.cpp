@@ -7,15 +7,19 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStringList>
+#include <QTimer>
 #include <cstdio>
 
 #include "app/fleet.h"
 #include "app/ui/dlg_about.h"
+#include "app/ui/tool_message.h"
 #include "app/ui/zel_view.h"
 
 namespace {
 
 constexpr int kPaneWidths[FRAME_PANE_COUNT] = {120, 200, 200};
+constexpr int kNoteShowMs = 15000;
 
 }  // namespace
 
@@ -50,7 +54,19 @@ void CMainFrame::MakeStatusBar() {
   statusBar()->addPermanentWidget(pPanes[FRAME_PANE_COUNT]);
 }
 
-void CMainFrame::InitialUpdate() { pView->InitialUpdate(); }
+// Damaged files that were set aside get a message box once the window is up;
+// fallbacks to defaults show for a while in the status bar.
+void CMainFrame::InitialUpdate() {
+  pView->InitialUpdate();
+  QStringList warnings;
+  QStringList notes;
+  for (const FileNotice& notice : pView->Fleet().LoadNotices())
+    (notice.bSetAside ? warnings : notes).append(QString::fromStdString(notice.szText));
+  if (!notes.isEmpty()) statusBar()->showMessage(notes.join(QStringLiteral("; ")), kNoteShowMs);
+  if (!warnings.isEmpty()) {
+    QTimer::singleShot(0, this, [this, warnings] { ShowToolMessage(this, warnings.join(QStringLiteral("\n\n"))); });
+  }
+}
 
 void CMainFrame::PlaceOnScreen() {
   resize(FRAME_WIDTH, FRAME_HEIGHT);

@@ -25,6 +25,7 @@ TEST(FleetFilesTest, LoadThenSaveGivesTheSameListFileByteForByte) {
   CRecordingListener listener;
   CFleet fleet(dir.Path(), &listener);
   ASSERT_EQ(fleet.LoadAll(), 3);
+  EXPECT_TRUE(fleet.LoadNotices().empty());
 
   EXPECT_EQ(fleet.Title(), "ZEL - 10.1.2.3:6000");
   EXPECT_EQ(fleet.StatusPane(0), "合计: 3");
@@ -67,6 +68,11 @@ TEST(FleetFilesTest, FirstRunWithoutFilesSavesWhatWasAdded) {
     CFleet fleet(dir.Path());
     EXPECT_EQ(fleet.LoadAll(), 0);
     EXPECT_EQ(fleet.Title(), "ZEL - 127.0.0.1:5556");
+    std::vector<FileNotice> notices = fleet.LoadNotices();
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_FALSE(notices[0].bSetAside);
+    EXPECT_EQ(notices[0].szText, dir.File("devset.txt") + " not found: using the default REG \"127.0.0.1:5556\", VF \"\"");
+    EXPECT_EQ(notices[1].szText, dir.File("gps.txt") + " not found: GPS uploads use simulated positions");
     fleet.AddDevices("CAR", 2);
     EXPECT_TRUE(fleet.SaveAndRelease());
   }
@@ -83,6 +89,29 @@ TEST(FleetFilesTest, FirstRunWithoutFilesSavesWhatWasAdded) {
   again.DeleteDevices({0});
   EXPECT_TRUE(again.SaveAndRelease());
   EXPECT_NE(dir.Read("list.txt").find("\"ID\":[\"CAR-0002\"]"), std::string::npos);
+}
+
+// A devset.txt that does not parse keeps what was read before the error, and
+// the file itself is moved out of the way of the next SET.
+TEST(FleetFilesTest, DamagedDevsetIsSetAsideAndItsReadableSettingsUsed) {
+  DebugCapture capture;
+  CTempDir dir;
+  ASSERT_TRUE(dir.Write("devset.txt", "{\"REG\":\"10.0.0.9:7000\",\"VF"));
+  ASSERT_TRUE(dir.Write("gps.txt", "22.5,114.0,0,0,0\r\n"));
+  CFleet fleet(dir.Path());
+  fleet.LoadAll();
+  EXPECT_EQ(fleet.Title(), "ZEL - 10.0.0.9:7000");
+  std::vector<FileNotice> notices = fleet.LoadNotices();
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_TRUE(notices[0].bSetAside);
+  EXPECT_EQ(notices[0].szText, dir.File("devset.txt") + " does not parse as JSON; it was set aside as " +
+                                   dir.File("devset.txt.bad") + "; the settings are what could be read, defaults for the rest");
+  EXPECT_EQ(notices[1].szText, dir.File("devset.txt") + " has no text for VF: using the default VF \"\"");
+  EXPECT_EQ(dir.Read("devset.txt.bad"), "{\"REG\":\"10.0.0.9:7000\",\"VF");
+  EXPECT_EQ(capture.Count("dev - json parse failed."), 1);
+  EXPECT_TRUE(fleet.ApplySettings("1.2.3.4:5", ""));
+  EXPECT_EQ(dir.Read("devset.txt.bad"), "{\"REG\":\"10.0.0.9:7000\",\"VF");
+  GlobalGpsTrack().Clear();
 }
 
 TEST(FleetFilesTest, ListFileThatCannotBeWrittenIsReportedAndTheDevicesStillGo) {

@@ -88,18 +88,21 @@ TEST(JsonFileWrite, ExistingTargetKeepsItsPermissions) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
-TEST(JsonFileRead, MissingEmptyAndUnusualFilesAreSkippedSilently) {
+TEST(JsonFileRead, MissingEmptyAndUnusualFilesLeaveTheTargetWithoutADebugLine) {
   CTempDir dir;
   DebugCapture debug;
   Json::Value v("untouched");
   EXPECT_EQ(ReadJsonFile(dir.File("none.txt"), JSON_FILE_LIMIT_LIST, v), JSON_FILE_READ_NONE);
   ASSERT_TRUE(dir.Write("empty.txt", ""));
   EXPECT_EQ(ReadJsonFile(dir.File("empty.txt"), JSON_FILE_LIMIT_LIST, v), JSON_FILE_READ_NONE);
+  // Something that exists but is no file to read: the caller must not replace it.
   ASSERT_EQ(mkdir(dir.File("adir").c_str(), 0755), 0);
-  EXPECT_EQ(ReadJsonFile(dir.File("adir"), JSON_FILE_LIMIT_LIST, v), JSON_FILE_READ_NONE);
+  std::string why;
+  EXPECT_EQ(ReadJsonFile(dir.File("adir"), JSON_FILE_LIMIT_LIST, v, &why), JSON_FILE_READ_UNREADABLE);
+  EXPECT_EQ(why, "cannot be read (not a regular file)");
   // A FIFO without a writer would block a plain open for ever.
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0644), 0);
-  EXPECT_EQ(ReadJsonFile(dir.File("fifo"), JSON_FILE_LIMIT_LIST, v), JSON_FILE_READ_NONE);
+  EXPECT_EQ(ReadJsonFile(dir.File("fifo"), JSON_FILE_LIMIT_LIST, v), JSON_FILE_READ_UNREADABLE);
   EXPECT_EQ(v, Json::Value("untouched"));
   EXPECT_TRUE(debug.Lines().empty());
 }
@@ -113,7 +116,9 @@ TEST(JsonFileRead, TextEndsAtTheFirstZeroByteOrWithTheLimit) {
   EXPECT_EQ(v.getMemberNames(), std::vector<std::string>{"A"});
 
   Json::Value cut;
-  EXPECT_EQ(ReadJsonFile(dir.File("a.txt"), 6, cut), JSON_FILE_READ_FAILED);
+  std::string why;
+  EXPECT_EQ(ReadJsonFile(dir.File("a.txt"), 6, cut, &why), JSON_FILE_READ_TOO_BIG);
+  EXPECT_EQ(why, "is larger than 6 bytes, the most that is read");
   EXPECT_EQ(debug.Lines(), std::vector<std::string>{"dev - json parse failed."});
 }
 

@@ -7,12 +7,12 @@
 
 namespace {
 
-std::vector<ListEntry> ReadText(const std::string& text, bool* hasCount = nullptr) {
+std::vector<ListEntry> ReadText(const std::string& text, int* pResult = nullptr) {
   CTempDir dir;
   EXPECT_TRUE(dir.Write("list.txt", text));
   std::vector<ListEntry> entries;
-  bool has = ReadListFile(dir.Path(), entries);
-  if (hasCount) *hasCount = has;
+  int result = ReadListFile(dir.Path(), entries);
+  if (pResult) *pResult = result;
   return entries;
 }
 
@@ -98,19 +98,20 @@ TEST(ListFileRead, CountTwoWithThreeEntriesGivesTwoAndTheThirdIsGoneAfterWriting
 }
 
 TEST(ListFileRead, CountIsHeldBetweenZeroAndTheLongestArray) {
-  bool has = false;
-  EXPECT_TRUE(ReadText("{\"COUNT\":-3,\"ID\":[\"a\"]}", &has).empty());
-  EXPECT_TRUE(has);
-  EXPECT_TRUE(ReadText("{\"COUNT\":\"3\",\"ID\":[\"a\"]}", &has).empty());
-  EXPECT_TRUE(has);
+  int result = 0;
+  EXPECT_TRUE(ReadText("{\"COUNT\":-3,\"ID\":[\"a\"]}", &result).empty());
+  EXPECT_EQ(result, LIST_FILE_LOADED);
+  EXPECT_TRUE(ReadText("{\"COUNT\":\"3\",\"ID\":[\"a\"]}", &result).empty());
+  EXPECT_EQ(result, LIST_FILE_LOADED);
   EXPECT_EQ(ReadText("{\"COUNT\":1.9,\"ID\":[\"a\",\"b\"]}").size(), 1u);
   EXPECT_EQ(ReadText("{\"COUNT\":2000000000,\"ID\":[\"a\",\"b\"]}").size(), 2u);
-  EXPECT_TRUE(ReadText("{\"COUNT\":5}", &has).empty());
-  EXPECT_TRUE(has);
-  EXPECT_TRUE(ReadText("{\"COUNT\":null,\"ID\":[\"a\"]}", &has).empty());
-  EXPECT_FALSE(has);
-  EXPECT_TRUE(ReadText("{\"ID\":[\"a\"]}", &has).empty());
-  EXPECT_FALSE(has);
+  EXPECT_TRUE(ReadText("{\"COUNT\":5}", &result).empty());
+  EXPECT_EQ(result, LIST_FILE_LOADED);
+  // No COUNT: not a fleet this program wrote, so it must not be replaced unseen.
+  EXPECT_TRUE(ReadText("{\"COUNT\":null,\"ID\":[\"a\"]}", &result).empty());
+  EXPECT_EQ(result, LIST_FILE_DAMAGED);
+  EXPECT_TRUE(ReadText("{\"ID\":[\"a\"]}", &result).empty());
+  EXPECT_EQ(result, LIST_FILE_DAMAGED);
 
   // Ragged arrays: rows past a shorter array read 0 and an empty ID there.
   auto e = ReadText("{\"COUNT\":3,\"ID\":[\"a\"],\"FREQ\":[1,2,3],\"GPS\":[1]}");
@@ -168,37 +169,60 @@ TEST(ListFileRead, CutIdTextNeverDropsMoreThanOneCharacter) {
   EXPECT_EQ(CutIdText(std::string(60, '\x80'), 39), std::string(36, '\x80'));
 }
 
-TEST(ListFileRead, RootThatIsNotAnObjectGivesAnEmptyFleet) {
+TEST(ListFileRead, RootThatIsNotAnObjectIsDamaged) {
   for (const char* text : {"[1,2]", "3", "\"COUNT\"", "null", "[{\"COUNT\":1,\"ID\":[\"a\"]}]"}) {
     SCOPED_TRACE(text);
-    bool has = true;
-    EXPECT_TRUE(ReadText(text, &has).empty());
-    EXPECT_FALSE(has);
+    int result = 0;
+    EXPECT_TRUE(ReadText(text, &result).empty());
+    EXPECT_EQ(result, LIST_FILE_DAMAGED);
   }
 }
 
-TEST(ListFileRead, GarbageLogsOnceAndKeepsThePartialDocument) {
+// A document that stops half way must not give rows rebuilt from what the
+// parser kept: their IDs would be written back empty at close.
+TEST(ListFileRead, HalfADocumentGivesNoRowsAndSaysWhy) {
   DebugCapture debug;
-  auto e = ReadText("{\"COUNT\":2,\"ID\":[\"A\",\"B\"],\"FREQ\":[5,6], garbage");
-  EXPECT_EQ(debug.Count("dev - json parse failed."), 1);
-  EXPECT_EQ(debug.Lines().size(), 1u);
-  ASSERT_EQ(e.size(), 2u);
-  EXPECT_EQ(e[1].id, "B");
-  EXPECT_EQ(e[1].props.nUploadInterval, 6);
+  CTempDir dir;
+  ASSERT_TRUE(dir.Write("list.txt", "{\"COUNT\":2,\"AD\":[1,1],\"ID\":[\"A\",\"B\"],\"FREQ\":[5,6], garbage"));
+  std::vector<ListEntry> entries(1);
+  std::string why;
+  EXPECT_EQ(ReadListFile(dir.Path(), entries, &why), LIST_FILE_DAMAGED);
+  EXPECT_TRUE(entries.empty());
+  EXPECT_EQ(why, "does not parse as JSON");
+  EXPECT_EQ(debug.Lines(), std::vector<std::string>{"dev - json parse failed."});
+
+  int result = 0;
+  EXPECT_TRUE(ReadText(std::string(200000, '['), &result).empty());
+  EXPECT_EQ(result, LIST_FILE_DAMAGED);
+  EXPECT_EQ(ReadListFile(dir.File("none"), entries), LIST_FILE_NONE);
 }
 
-TEST(ListFileRead, DeepNestingAndMissingFileDoNotCrash) {
-  DebugCapture debug;
-  bool has = true;
-  EXPECT_TRUE(ReadText(std::string(200000, '['), &has).empty());
-  EXPECT_FALSE(has);
-  EXPECT_EQ(debug.Count("dev - json parse failed."), 1);
-
+// The largest fleet a machine could hold comes back whole, every ID and
+// every value in its place (the first start after a 90,000-device run used
+// to read only its first megabyte).
+TEST(ListFileRead, FleetOfTwoHundredThousandRoundTrips) {
+  constexpr int kRows = 200000;
+  std::vector<ListEntry> entries(kRows);
+  for (int i = 0; i < kRows; ++i) {
+    entries[static_cast<size_t>(i)].id = "FLEET-" + std::to_string(i + 1);
+    DeviceProperties& p = entries[static_cast<size_t>(i)].props;
+    p.bAutoUpload = i % 2;
+    p.nUploadInterval = i % 97;
+    p.bGps = (i / 2) % 2;
+    p.bCustomAlarm = (i / 3) % 2;
+    p.bSpeedAlarm = (i / 5) % 2;
+    p.nAutoOffline = i;
+    p.nLiveViewOff = -i;
+  }
   CTempDir dir;
-  std::vector<ListEntry> entries(3);
-  EXPECT_FALSE(ReadListFile(dir.Path(), entries));
-  EXPECT_TRUE(entries.empty());
-  EXPECT_EQ(debug.Lines().size(), 1u);
+  ASSERT_TRUE(WriteListFile(dir.Path(), entries));
+  std::vector<ListEntry> back;
+  ASSERT_EQ(ReadListFile(dir.Path(), back), LIST_FILE_LOADED);
+  ASSERT_EQ(back.size(), entries.size());
+  for (size_t i = 0; i < back.size(); ++i) {
+    ASSERT_EQ(back[i].id, entries[i].id) << i;
+    ASSERT_TRUE(back[i].props == entries[i].props) << i;
+  }
 }
 
 }  // namespace

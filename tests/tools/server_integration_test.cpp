@@ -295,6 +295,53 @@ TEST(ServerMedia, LiveConnectionIsAnsweredAndCountedPerChannel) {
   media.Close();
   EXPECT_TRUE(WaitUntil([&] { return srv.Stats().nStreams == 0; }, WAIT_MS));
   EXPECT_EQ(StreamOf(srv, "s1").nConnId, 0u);
+  // The ended stream leaves the live table; the listing still shows it.
+  listing = srv.Command("streams");
+  ASSERT_EQ(listing.size(), 2u);
+  EXPECT_EQ(listing[0], "streams: 1 listed, 0 live, 0 with media");
+  EXPECT_NE(listing[1].find("s1 live device=G ended"), std::string::npos) << listing[1];
+}
+
+// Media for a name the server never asked for would only fill its tables.
+TEST(ServerMedia, UnrequestedStreamIsRefusedAndClosedAndLeavesNoEntry) {
+  CTestServer srv;
+  ASSERT_TRUE(srv.Start());
+  for (int i = 0; i < 3; i++) {
+    CPacketClient media;
+    ASSERT_TRUE(media.Connect(srv.Port()));
+    Json::Value create = Message("CERTIFICATE", "CREATESTREAM");
+    create["PARAMETER"]["STREAMNAME"] = "never-asked-" + std::to_string(i);
+    ASSERT_TRUE(media.SendJson(create));
+    Json::Value answer;
+    ASSERT_TRUE(media.ReadJson(&answer, WAIT_MS));
+    EXPECT_EQ(answer["OPERATION"], "CREATESTREAM");
+    EXPECT_EQ(answer["RESPONSE"]["ERRORCODE"], CREATESTREAM_REFUSED);
+    EXPECT_TRUE(media.WaitClosed(WAIT_MS));
+  }
+  EXPECT_EQ(srv.Stats().nStreamsRefused, 3u);
+  EXPECT_EQ(srv.Stats().nStreams, 0u);
+  EXPECT_EQ(srv.Command("streams"), std::vector<std::string>{"streams: 0 listed, 0 live, 0 with media"});
+}
+
+// A peer that sends most of a large packet and stops is closed after the idle
+// time, and the memory held for it is given back.
+TEST(ServerMedia, IdleHalfPacketPeerIsClosed) {
+  ServerOptions opt = CTestServer::TestOptions();
+  opt.nIdleSeconds = 1;
+  CTestServer srv(opt);
+  ASSERT_TRUE(srv.Start());
+  CPacketClient peer;
+  ASSERT_TRUE(peer.Connect(srv.Port()));
+  uint8_t head[PACKET_HEAD_LEN];
+  WritePacketHead(head, NTYPE_DOWNLOAD, 0, 1000000);
+  ASSERT_TRUE(peer.SendRaw(head, sizeof head));
+  ASSERT_TRUE(peer.SendRaw(std::string(600000, 'x').data(), 600000));
+  EXPECT_TRUE(WaitUntil([&] { return srv.Stats().nHeldBytes >= 600000; }, WAIT_MS));
+  EXPECT_TRUE(peer.WaitClosed(WAIT_MS));
+  ServerStats s = srv.Stats();
+  EXPECT_EQ(s.nIdleClosed, 1u);
+  EXPECT_EQ(s.nHeldBytes, 0u);
+  EXPECT_EQ(s.nConnections, 0u);
 }
 
 TEST(ServerMedia, TalkStreamGetsAudioBack) {

@@ -36,8 +36,11 @@ CCommandRunner::Lines CCommandRunner::ListDevices() {
 }
 
 CCommandRunner::Lines CCommandRunner::ListStreams() {
-  Lines lines{"streams: " + std::to_string(srv.Streams().Size()) + " known, " +
-              std::to_string(srv.Counters().nStreams) + " with media"};
+  // The first figure is the number of lines that follow (live streams and
+  // the recently ended ones).
+  Lines lines{"streams: " + std::to_string(srv.Streams().Size() + srv.Streams().EndedSize()) + " listed, " +
+              std::to_string(srv.Streams().Size()) + " live, " + std::to_string(srv.Counters().nStreams) +
+              " with media"};
   for (const StreamRecord* rec : srv.Streams().InOrder()) lines.push_back(FormatStream(*rec));
   return lines;
 }
@@ -70,7 +73,8 @@ CCommandRunner::Lines CCommandRunner::SendRequest(const ConsoleCommand& cmd) {
   if (!srv.SendMessage(*conn, msg)) return {"error: sending to " + Printable(device) + " failed"};
   srv.Pending().Add({serial, device, form->szOperation, stream, CEventLoop::NowMs()});
   if (bNewStream) {
-    StreamRecord& rec = srv.Streams().Get(stream);
+    StreamRecord& rec = srv.Streams().Create(stream);
+    rec.nRequestedMs = CEventLoop::NowMs();
     rec.nKind = form->nStreamKind;
     rec.szDevice = device;
     rec.nSerial = serial;

@@ -50,6 +50,11 @@ class CConnection {
   StreamRecord* pStream = nullptr;  // media: the stream CREATESTREAM named
   uint64_t nPacketsIn = 0;
   uint64_t nBytesIn = 0;
+  uint64_t nOpenedMs = 0;      // accepted (CEventLoop::NowMs)
+  uint64_t nHeldSinceMs = 0;   // an unfinished packet is held since then; 0 when none
+  size_t nHeldCounted = 0;     // bytes of in's buffer counted in the server's total
+  bool bCloseWhenSent = false; // closes once the queued bytes are out; reads nothing more
+  std::string szCloseReason;   // why, for the close that waits
 
  private:
   std::vector<uint8_t> out;

@@ -22,7 +22,9 @@ bool CMediaHandler::OnCreateStream(CConnection& conn, const Json::Value& msg) {
     return true;
   }
   std::string name = JsonText(JsonMember(JsonMember(msg, "PARAMETER"), "STREAMNAME")).substr(0, STREAM_NAME_MAX);
-  StreamRecord& rec = srv.Streams().Get(name);
+  StreamRecord* pRec = srv.Streams().FindLive(name);
+  if (!pRec) return RefuseStream(conn, msg, name);
+  StreamRecord& rec = *pRec;
   if (rec.nConnId != 0) {
     if (CConnection* old = srv.Conn(rec.nConnId)) DetachStream(*old);
   }
@@ -38,6 +40,20 @@ bool CMediaHandler::OnCreateStream(CConnection& conn, const Json::Value& msg) {
   if (!srv.SendMessage(conn, answer)) return false;
   if (rec.nKind == SKIND_TALK) StartTalk(rec);
   return true;
+}
+
+// Media for a stream the server never asked for (or that has ended) would
+// only fill the tables: the device hears a non-zero ERRORCODE and the
+// connection closes once the answer is out.
+bool CMediaHandler::RefuseStream(CConnection& conn, const Json::Value& msg, const std::string& name) {
+  srv.Counters().nStreamsRefused++;
+  srv.Out().Line("CREATESTREAM for stream " + Printable(name) + ", which was not requested, from " + conn.szPeer +
+                 " refused");
+  Json::Value answer = BuildAnswer("CERTIFICATE", "CREATESTREAM", msg);
+  answer["RESPONSE"]["ERRORCODE"] = CREATESTREAM_REFUSED;
+  answer["RESPONSE"]["STREAMNAME"] = name;
+  if (srv.SendMessage(conn, answer)) srv.CloseWhenSent(conn, "stream not requested");
+  return false;
 }
 
 bool CMediaHandler::OnMedia(CConnection& conn, const PacketInfo& info, const uint8_t* packet) {
@@ -77,6 +93,7 @@ void CMediaHandler::OnClosed(CConnection& conn) {
   StopTalk(*rec);
   srv.Recorder().CloseStream(rec->szName);
   srv.Out().Event("stream ended: " + FormatStream(*rec));
+  srv.Streams().End(rec->szName);
 }
 
 void CMediaHandler::StartTalk(StreamRecord& rec) {
@@ -92,7 +109,7 @@ void CMediaHandler::StopTalk(StreamRecord& rec) {
 }
 
 void CMediaHandler::SendTalk(const std::string& name) {
-  StreamRecord* rec = srv.Streams().Find(name);
+  StreamRecord* rec = srv.Streams().FindLive(name);
   if (!rec) return;
   CConnection* conn = rec->nConnId ? srv.Conn(rec->nConnId) : nullptr;
   if (!conn) return StopTalk(*rec);

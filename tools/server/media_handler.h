@@ -15,6 +15,8 @@ constexpr int32_t TALK_PAYLOAD_BYTES = 80;
 constexpr uint32_t TALK_PERIOD_MS = 200;
 // A talk packet is skipped while this many bytes wait to be sent.
 constexpr size_t TALK_MAX_BACKLOG = 65536;
+// ERRORCODE of the CREATESTREAM answer to a stream the server did not request.
+constexpr int32_t CREATESTREAM_REFUSED = 1;
 
 // Media connections: the CREATESTREAM answer, counting and recording of the
 // media, and the audio sent back on talk streams. Loop thread only.
@@ -32,6 +34,7 @@ class CMediaHandler {
 
  private:
   bool OnCreateStream(CConnection& conn, const Json::Value& msg);
+  bool RefuseStream(CConnection& conn, const Json::Value& msg, const std::string& name);
   void DetachStream(CConnection& conn);
   void StartTalk(StreamRecord& rec);
   void StopTalk(StreamRecord& rec);

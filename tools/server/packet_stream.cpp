@@ -38,13 +38,9 @@ int32_t CPacketStream::FillHeld(const uint8_t* data, size_t len, size_t* pUsed, 
   return FEED_OK;
 }
 
-void CPacketStream::KeepRest(const uint8_t* data, size_t len) {
-  PacketInfo info;
-  if (len >= static_cast<size_t>(PACKET_HEAD_LEN) && ParsePacketHead(data, &info)) {
-    held.reserve(static_cast<size_t>(info.nPacketLen));
-  }
-  held.assign(data, data + len);
-}
+// Only what arrived is held: a header that announces megabytes costs
+// nothing until the megabytes come.
+void CPacketStream::KeepRest(const uint8_t* data, size_t len) { held.assign(data, data + len); }
 
 void CPacketStream::ReleaseHeld() {
   held.clear();

@@ -24,7 +24,8 @@ constexpr int32_t FEED_STOP = 2;  // the packet handler asked to stop
 // handed over straight from the caller's bytes when they are whole there; only
 // an unfinished packet is copied and held, so an idle connection holds nothing.
 // The held bytes never exceed one packet (at most 72 + 6000000 bytes, the
-// largest header the packet check lets through). One thread at a time.
+// largest header the packet check lets through), and grow only as the bytes
+// arrive. One thread at a time.
 class CPacketStream {
  public:
   // onPacket(const PacketInfo&, const uint8_t* packet) -> bool (false: stop).
@@ -32,6 +33,8 @@ class CPacketStream {
   int32_t Feed(const uint8_t* data, size_t len, F&& onPacket);
 
   size_t Held() const { return held.size(); }
+  // Bytes of memory the held packet takes.
+  size_t HeldCapacity() const { return held.capacity(); }
   const std::string& BadSample() const { return szBadSample; }
 
  private:

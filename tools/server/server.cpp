@@ -17,6 +17,7 @@ constexpr uint32_t SERVER_ACCEPT_PAUSE_MS = 100;
 constexpr uint32_t PENDING_SWEEP_MS = 10000;
 constexpr uint64_t PENDING_MAX_AGE_MS = 120000;
 constexpr uint32_t EV_READ = EPOLLIN | EPOLLRDHUP;
+constexpr uint32_t IDLE_SWEEP_MS = 1000;
 }  // namespace
 
 CServer::CServer(CEventLoop& loopIn, const ServerOptions& opt, COutput& outIn)
@@ -42,8 +43,12 @@ bool CServer::Start(std::string* error) {
 }
 
 void CServer::StartTimers() {
-  timerIds.push_back(loop.AddTimer(PENDING_SWEEP_MS, PENDING_SWEEP_MS,
-                                   [this] { pending.Expire(CEventLoop::NowMs(), PENDING_MAX_AGE_MS); }));
+  timerIds.push_back(loop.AddTimer(PENDING_SWEEP_MS, PENDING_SWEEP_MS, [this] {
+    pending.Expire(CEventLoop::NowMs(), PENDING_MAX_AGE_MS);
+    for (const std::string& name : streams.ExpireUnconnected(CEventLoop::NowMs(), PENDING_MAX_AGE_MS))
+      out.Event("stream " + Printable(name) + " never got a media connection; forgotten");
+  }));
+  if (options.nIdleSeconds > 0) timerIds.push_back(loop.AddTimer(IDLE_SWEEP_MS, IDLE_SWEEP_MS, [this] { CloseIdle(); }));
   if (options.nStatsSeconds > 0) {
     uint32_t ms = static_cast<uint32_t>(options.nStatsSeconds) * 1000u;
     timerIds.push_back(loop.AddTimer(ms, ms, [this] { out.Line("stats " + FormatStats(Stats())); }));
@@ -71,6 +76,7 @@ ServerStats CServer::Stats() const {
   s.nConnections = conns.size();
   s.nDevices = devices.Size();
   s.nLoggedIn = devices.LoggedIn();
+  s.nHeldBytes = nHeldTotal;
   return s;
 }
 
@@ -97,6 +103,7 @@ void CServer::OnAcceptable() {
     }
     uint64_t id = nNextConnId++;
     auto conn = std::make_unique<CConnection>(id, fd, peer);
+    conn->nOpenedMs = CEventLoop::NowMs();
     if (!loop.Watch(fd, EV_READ, [this, id](uint32_t ev) { OnConnEvent(id, ev); })) continue;  // closes fd
     conns.emplace(id, std::move(conn));
     counters.nAccepted++;
@@ -128,8 +135,10 @@ void CServer::OnConnEvent(uint64_t id, uint32_t events) {
       CloseConn(*conn, "send failed");
       return;
     }
+    if (r == SEND_DONE && conn->bCloseWhenSent) return CloseConn(*conn, conn->szCloseReason);
     if (r == SEND_DONE) WantWrite(*conn, false);
   }
+  if (conn->bCloseWhenSent) return;
   if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) ReadConn(*conn);
 }
 
@@ -146,7 +155,47 @@ void CServer::ReadConn(CConnection& conn) {
     int32_t r = conn.in.Feed(scratch.data(), static_cast<size_t>(n),
                              [&](const PacketInfo& info, const uint8_t* p) { return OnPacket(conn, info, p); });
     if (r == FEED_BAD) return ReportMalformed(conn, "refused packet header", conn.in.BadSample());
-    if (r == FEED_STOP || static_cast<size_t>(n) < scratch.size()) return;
+    if (conn.bClosed || r == FEED_STOP) return;
+    if (!CountHeld(conn)) return;
+    if (static_cast<size_t>(n) < scratch.size()) return;
+  }
+}
+
+// Keeps the total of unfinished packets' memory and the time each one began.
+// False when conn was closed because the total passed the bound.
+bool CServer::CountHeld(CConnection& conn) {
+  size_t now = conn.in.Held() > 0 ? conn.in.HeldCapacity() : 0;
+  nHeldTotal = nHeldTotal - conn.nHeldCounted + now;
+  conn.nHeldCounted = now;
+  if (now == 0) {
+    conn.nHeldSinceMs = 0;
+    return true;
+  }
+  if (conn.nHeldSinceMs == 0) conn.nHeldSinceMs = CEventLoop::NowMs();
+  if (nHeldTotal <= options.nHeldLimitBytes) return true;
+  counters.nHeldOverLimit++;
+  out.Line("connection " + conn.szPeer + " closed: unfinished packets of all connections passed " +
+           std::to_string(options.nHeldLimitBytes) + " bytes");
+  CloseConn(conn, "unfinished packets over the memory bound");
+  return false;
+}
+
+// A peer that stops in the middle of a packet, or never completes its first
+// one, holds memory and a descriptor for nothing.
+void CServer::CloseIdle() {
+  uint64_t now = CEventLoop::NowMs();
+  uint64_t limit = static_cast<uint64_t>(options.nIdleSeconds) * 1000u;
+  std::vector<CConnection*> idle;
+  for (const auto& kv : conns) {
+    CConnection& c = *kv.second;
+    bool bHalfPacket = c.nHeldSinceMs != 0 && now - c.nHeldSinceMs > limit;
+    bool bNothingYet = c.nPacketsIn == 0 && now - c.nOpenedMs > limit;
+    if (bHalfPacket || bNothingYet) idle.push_back(&c);
+  }
+  for (CConnection* c : idle) {
+    counters.nIdleClosed++;
+    out.Event("connection " + c->szPeer + " closed: no whole packet in " + std::to_string(options.nIdleSeconds) + " s");
+    CloseConn(*c, "idle in the middle of a packet");
   }
 }
 
@@ -200,9 +249,19 @@ bool CServer::SendMessage(CConnection& conn, const Json::Value& msg) {
   return SendPacket(conn, buf, static_cast<size_t>(len));
 }
 
+void CServer::CloseWhenSent(CConnection& conn, const std::string& why) {
+  if (conn.bClosed) return;
+  if (conn.Backlog() == 0) return CloseConn(conn, why);
+  conn.bCloseWhenSent = true;
+  conn.szCloseReason = why;
+  loop.Modify(conn.fd, EPOLLOUT);
+}
+
 void CServer::CloseConn(CConnection& conn, const std::string& why) {
   if (conn.bClosed) return;
   conn.bClosed = true;
+  nHeldTotal -= conn.nHeldCounted;
+  conn.nHeldCounted = 0;
   loop.Unwatch(conn.fd);
   conn.CloseFd();
   signal.OnClosed(conn, why);

@@ -60,6 +60,8 @@ class CServer {
   // Closes conn; its device goes offline, its stream ends. The object lives
   // on until the current loop pass is over.
   void CloseConn(CConnection& conn, const std::string& why);
+  // Closes conn once its queued bytes are sent; nothing more is read from it.
+  void CloseWhenSent(CConnection& conn, const std::string& why);
   // Counts a malformed input, prints the report line and closes conn.
   void ReportMalformed(CConnection& conn, const std::string& what, const std::string& sample);
   int32_t NextSerial() { return nNextSerial++; }
@@ -81,6 +83,8 @@ class CServer {
   bool OnPacket(CConnection& conn, const PacketInfo& info, const uint8_t* packet);
   bool OnSignalPacket(CConnection& conn, const PacketInfo& info, const uint8_t* packet);
   void WantWrite(CConnection& conn, bool bWant);
+  bool CountHeld(CConnection& conn);
+  void CloseIdle();
   void StartTimers();
 
   CEventLoop& loop;
@@ -92,6 +96,7 @@ class CServer {
   uint64_t nNextConnId = 1;
   int32_t nNextSerial = 1;
   uint64_t nLastAcceptReportMs = 0;
+  size_t nHeldTotal = 0;  // memory of all unfinished packets
   std::unordered_map<uint64_t, std::unique_ptr<CConnection>> conns;
   std::vector<std::unique_ptr<CConnection>> closedConns;  // freed after the pass
   std::vector<uint8_t> scratch;                           // receive buffer shared by all connections

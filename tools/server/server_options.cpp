@@ -28,6 +28,12 @@ bool ApplyValueOption(const std::string& name, const char* value, ServerOptions*
     } else {
       *error = std::string("bad --stats: ") + value;
     }
+  } else if (name == "--idle-timeout") {
+    if (ParseUnsigned(value, 86400, &v)) {
+      opt->nIdleSeconds = static_cast<int32_t>(v);
+    } else {
+      *error = std::string("bad --idle-timeout: ") + value;
+    }
   } else if (name == "--record") {
     opt->szRecordDir = value;
     if (opt->szRecordDir.empty()) *error = "empty --record directory";
@@ -71,7 +77,7 @@ bool ParseServerArgs(int argc, const char* const* argv, ServerOptions* opt, bool
   for (int i = 1; i < argc; i++) {
     std::string name = argv[i];
     if (ApplyFlag(name, opt, pHelp)) continue;
-    if (name == "--listen" || name == "--stats" || name == "--record") {
+    if (name == "--listen" || name == "--stats" || name == "--record" || name == "--idle-timeout") {
       if (i + 1 >= argc) {
         *error = "missing value after " + name;
         return false;
@@ -88,10 +94,12 @@ bool ParseServerArgs(int argc, const char* const* argv, ServerOptions* opt, bool
 
 const char* ServerUsage() {
   return "usage: zel-server [--listen IP:PORT] [--stats SECONDS] [--record DIR]\n"
-         "                  [--no-login-answer] [--reply-to-uploads] [--quiet]\n"
+         "                  [--idle-timeout SECONDS] [--no-login-answer] [--reply-to-uploads] [--quiet]\n"
          "  --listen IP:PORT     address to listen on (default 127.0.0.1:5556; port 0 picks one)\n"
          "  --stats SECONDS      print a statistics line every SECONDS\n"
          "  --record DIR         write live H.264 payloads to DIR/<stream>-ch<N>.h264\n"
+         "  --idle-timeout SECONDS  close a connection that holds half a packet, or has not\n"
+         "                       sent a whole one since it opened, for SECONDS (default 60; 0 never)\n"
          "  --no-login-answer    accept logins but never answer them\n"
          "  --reply-to-uploads   answer GPS and alarm uploads\n"
          "  --quiet              no line per login, upload or stream event\n"

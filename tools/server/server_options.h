@@ -11,6 +11,12 @@ struct ServerOptions {
   bool bNoLoginAnswer = false;    // accept CONNECT but never answer it
   bool bReplyToUploads = false;   // answer GPS and alarm uploads
   bool bQuiet = false;            // no per-event lines
+  // A connection is closed when it holds an unfinished packet, or has not sent
+  // a whole one since it was opened, for this long. 0: never.
+  int32_t nIdleSeconds = 60;
+  // Memory all connections together may hold in unfinished packets; the
+  // connection whose packet would pass it is closed.
+  size_t nHeldLimitBytes = 256u * 1024u * 1024u;
 };
 
 // "IP:PORT" with a dotted IPv4 address and a port from 0 to 65535.

@@ -31,5 +31,9 @@ std::string FormatStats(const ServerStats& s) {
   out += " bytes=" + std::to_string(s.nBytesIn);
   out += " malformed=" + std::to_string(s.nMalformed);
   out += " replies=" + std::to_string(s.nReplies);
+  out += " refused-streams=" + std::to_string(s.nStreamsRefused);
+  out += " idle-closed=" + std::to_string(s.nIdleClosed);
+  out += " held-bytes=" + std::to_string(s.nHeldBytes);
+  out += " held-over-limit=" + std::to_string(s.nHeldOverLimit);
   return out;
 }

@@ -25,6 +25,10 @@ struct ServerStats {
   uint64_t nBytesIn = 0;
   uint64_t nMalformed = 0;
   uint64_t nReplies = 0;  // replies matched to a request by SERIAL
+  uint64_t nStreamsRefused = 0;  // CREATESTREAM naming a stream that was not requested
+  uint64_t nIdleClosed = 0;      // closed for not completing a packet in the idle time
+  uint64_t nHeldOverLimit = 0;   // closed because unfinished packets passed the memory bound
+  uint64_t nHeldBytes = 0;       // level: memory held in unfinished packets now
 };
 
 // "8:3 4:6" in ascending type order ("-" when empty).

@@ -128,7 +128,7 @@ bool CSignalHandler::OnOther(CConnection& conn, const Json::Value& msg) {
     return true;
   }
   srv.Counters().nReplies++;
-  if (StreamRecord* s = req.szStream.empty() ? nullptr : srv.Streams().Find(req.szStream)) s->bReplied = true;
+  if (StreamRecord* s = req.szStream.empty() ? nullptr : srv.Streams().FindLive(req.szStream)) s->bReplied = true;
   uint64_t ms = CEventLoop::NowMs() - req.nSentMs;
   srv.Out().Line("reply SERIAL=" + std::to_string(req.nSerial) + " " + req.szOperation + " from " + Who(conn) +
                  " after " + std::to_string(ms) + " ms: " + MessageText(msg));

@@ -1,5 +1,6 @@
 #include "tools/server/stream_table.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/server/packet_stream.h"
@@ -27,28 +28,50 @@ std::string CStreamTable::NewName() {
   }
 }
 
-StreamRecord& CStreamTable::Get(const std::string& name) {
+StreamRecord& CStreamTable::Create(const std::string& name) {
   auto [it, bNew] = streams.try_emplace(name);
-  if (bNew) {
-    it->second.szName = name;
-    order.push_back(name);
-  }
+  if (bNew) order.push_back(name);
+  it->second = StreamRecord();
+  it->second.szName = name;
   return it->second;
 }
 
-StreamRecord* CStreamTable::Find(const std::string& name) {
+StreamRecord* CStreamTable::FindLive(const std::string& name) {
   auto it = streams.find(name);
   return it == streams.end() ? nullptr : &it->second;
 }
 
 const StreamRecord* CStreamTable::Find(const std::string& name) const {
   auto it = streams.find(name);
-  return it == streams.end() ? nullptr : &it->second;
+  if (it != streams.end()) return &it->second;
+  for (auto e = ended.rbegin(); e != ended.rend(); ++e) {
+    if (e->szName == name) return &*e;
+  }
+  return nullptr;
+}
+
+void CStreamTable::End(const std::string& name) {
+  auto it = streams.find(name);
+  if (it == streams.end()) return;
+  ended.push_back(std::move(it->second));
+  streams.erase(it);
+  order.erase(std::find(order.begin(), order.end(), name));
+  if (ended.size() > STREAM_HISTORY_MAX) ended.pop_front();
+}
+
+std::vector<std::string> CStreamTable::ExpireUnconnected(uint64_t nowMs, uint64_t maxAgeMs) {
+  std::vector<std::string> names;
+  for (const auto& [name, rec] : streams) {
+    if (rec.nConnId == 0 && !rec.bCreated && nowMs - rec.nRequestedMs > maxAgeMs) names.push_back(name);
+  }
+  for (const std::string& name : names) End(name);
+  return names;
 }
 
 std::vector<const StreamRecord*> CStreamTable::InOrder() const {
   std::vector<const StreamRecord*> out;
-  out.reserve(order.size());
+  out.reserve(ended.size() + order.size());
+  for (const StreamRecord& rec : ended) out.push_back(&rec);
   for (const std::string& name : order) out.push_back(&streams.at(name));
   return out;
 }

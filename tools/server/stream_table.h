@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -9,7 +10,7 @@
 #include "tools/server/chunk_probe.h"
 
 // Kinds of stream, as the request that made it.
-constexpr int32_t SKIND_UNKNOWN = -1;  // named by a CREATESTREAM the server never asked for
+constexpr int32_t SKIND_UNKNOWN = -1;  // not made by a request
 constexpr int32_t SKIND_LIVE = 0;
 constexpr int32_t SKIND_TALK = 1;
 constexpr int32_t SKIND_DOWNLOAD = 2;
@@ -31,8 +32,8 @@ struct ChannelStats {
 // Video frames a second between the first and last video chunk; 0 before two arrived.
 double FrameRate(const ChannelStats& ch);
 
-// One media stream: made by a request of the console (or by a CREATESTREAM
-// naming a stream the server did not ask for) and fed by its media connection.
+// One media stream: made by a request of the console and fed by its media
+// connection.
 struct StreamRecord {
   std::string szName;
   int32_t nKind = SKIND_UNKNOWN;
@@ -48,26 +49,45 @@ struct StreamRecord {
   uint64_t nTalkSent = 0;   // audio packets the server sent
   uint64_t nTalkReceived = 0;
   uint64_t nTalkTimer = 0;  // the loop timer sending audio, 0 when none
+  uint64_t nRequestedMs = 0;  // when the request went out (CEventLoop::NowMs)
   std::map<int32_t, ChannelStats> channels;
 };
 
-// Streams by name, kept for the server's life (listings show ended ones too).
-// Record addresses stay valid. Loop thread only.
+// Streams by name: the live ones (requested, or fed by a media connection)
+// and the last STREAM_HISTORY_MAX that ended, for the listings. An ended
+// stream leaves the live table, so the table follows what is going on, not
+// how long the server has run. Addresses of live records stay valid until
+// End. Loop thread only.
 class CStreamTable {
  public:
-  // A fresh name "s1", "s2" ... that no stream has yet.
+  static constexpr size_t STREAM_HISTORY_MAX = 200;
+
+  // A fresh name "s1", "s2" ... that no stream has had.
   std::string NewName();
-  // The record of name, created (kind SKIND_UNKNOWN) on first use.
-  StreamRecord& Get(const std::string& name);
-  StreamRecord* Find(const std::string& name);
+  // A new live record of name (kind SKIND_UNKNOWN until the caller sets it);
+  // an ended record of the same name stays in the history.
+  StreamRecord& Create(const std::string& name);
+  // The live record of name, or nullptr.
+  StreamRecord* FindLive(const std::string& name);
+  // The live record of name, else the latest ended one, or nullptr.
   const StreamRecord* Find(const std::string& name) const;
-  // Every record in the order they were made.
+  // Moves the live record of name to the history (the oldest ended record
+  // goes when it is full). Its address is no longer valid afterwards.
+  void End(const std::string& name);
+  // Ends live streams that were requested more than maxAgeMs before nowMs
+  // and never got a media connection (the device refused or never came).
+  // Returns their names.
+  std::vector<std::string> ExpireUnconnected(uint64_t nowMs, uint64_t maxAgeMs);
+  // The ended records (oldest first), then the live ones in the order they were made.
   std::vector<const StreamRecord*> InOrder() const;
+  // Live records.
   size_t Size() const { return streams.size(); }
+  size_t EndedSize() const { return ended.size(); }
 
  private:
   std::unordered_map<std::string, StreamRecord> streams;
-  std::vector<std::string> order;
+  std::vector<std::string> order;  // live names in the order they were made
+  std::deque<StreamRecord> ended;
   uint32_t nNextName = 1;
 };
 

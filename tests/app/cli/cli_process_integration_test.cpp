@@ -91,15 +91,26 @@ TEST(CliProcessTest, QuitAmongTheCommandLineCommandsEndsAtOnce) {
   EXPECT_NE(dir.Read("list.txt").find("\"ID\":[\"Q\"]"), std::string::npos);
 }
 
-TEST(CliProcessTest, ListFileThatCannotBeWrittenGivesAFailureStatus) {
+// A list.txt cut in half (a full disk, a copy that stopped) is the user's
+// fleet: it is set aside under a name that says so, reported, and no device
+// is made from the half that parsed.
+TEST(CliProcessTest, DamagedListIsSetAsideAndReported) {
   CTempDir dir;
-  // A directory in the way of list.txt: reading skips it, replacing fails.
-  ASSERT_EQ(mkdir(dir.File("list.txt").c_str(), 0755), 0);
+  const std::string half = "{\"AD\":[1,1],\"AS\":[1,1],\"AT\":[0,0],\"COUNT\":2,\"DT\":[0,0],\"FREQ\":[10,10],\"GPS\":[0";
+  ASSERT_TRUE(dir.Write("list.txt", half));
+  ASSERT_TRUE(dir.Write("list.txt.bad", "an earlier one"));
   CCliProcess cli(dir);
-  ASSERT_TRUE(cli.Start({"-e", "add F 1", "--duration", "0"}));
-  EXPECT_EQ(cli.WaitExit(kWaitMs), 1);
-  EXPECT_NE(cli.Err().find("list.txt could not be written"), std::string::npos) << cli.Err();
-  rmdir(dir.File("list.txt").c_str());
+  ASSERT_TRUE(cli.Start({"-e", "add F 1", "-e", "list", "--duration", "0"}));
+  EXPECT_EQ(cli.WaitExit(kWaitMs), 0) << cli.Err();
+  EXPECT_TRUE(cli.OutHas("warning: " + dir.File("list.txt") + " does not parse as JSON; it was set aside as " +
+                         dir.File("list.txt.bad.2") + "; the fleet starts empty\n"))
+      << cli.Out();
+  EXPECT_TRUE(cli.OutHas("0 F offline")) << cli.Out();
+  EXPECT_NE(cli.Err().find("dev - json parse failed."), std::string::npos);
+  EXPECT_EQ(dir.Read("list.txt.bad.2"), half);
+  EXPECT_EQ(dir.Read("list.txt.bad"), "an earlier one");
+  EXPECT_NE(dir.Read("list.txt").find("\"COUNT\":1,\"DT\":[0],\"FREQ\":[10],\"GPS\":[0],\"ID\":[\"F\"]"),
+            std::string::npos);
 }
 
 TEST(CliProcessTest, BadCommandLineIsRefused) {
