@@ -65,7 +65,7 @@ void ConnectDevice(CDevQ5& dev, uint16_t port) {
   dev.SetId("BENCH-0001");
   dev.SetServer("127.0.0.1", port);
   dev.ConnectReg();
-  while (!dev.sigSocket.bConnected.load()) SleepMs(1);
+  while (!dev.sigSocket.IsConnected()) SleepMs(1);
   dev.bOnline.store(1);
   dev.dwLoginTime.store(GetTickCount());
 }

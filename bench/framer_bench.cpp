@@ -60,8 +60,7 @@ void BM_FramerNapi(benchmark::State& state) {
   p.nMaxBuf = 600000;
   p.pfnCallback = CountFrames;
   p.pUser = &frames;
-  sock.AttachFramer(p);
-  sock.nKind.store(FRAME_NAPI);
+  sock.AttachFramer(p, FRAME_NAPI);
   size_t pos = 0;
   for (auto _ : state) {
     if (sock.WriteToBuffer(stream.data() + pos, kChunk) != 0) {
@@ -156,7 +155,7 @@ void BM_SendSignalPacket(benchmark::State& state) {
     state.SkipWithError("connect failed");
     return;
   }
-  for (int i = 0; i < 5000 && !sock.bConnected.load(); ++i) SleepMs(1);
+  for (int i = 0; i < 5000 && !sock.IsConnected(); ++i) SleepMs(1);
   Json::Value v = GpsMessage();
   const uint32_t timeoutMs = static_cast<uint32_t>(state.range(0));
   int64_t failed = 0;

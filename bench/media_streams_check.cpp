@@ -348,7 +348,7 @@ double PlainLoopSeconds(CSink& sink) {
   sink.ExpectPlain();
   int32_t index = sink.StatsCount();
   if (sock.Open(p) != 0) return -1;
-  for (int i = 0; i < 500 && !sock.bConnected.load(); ++i) SleepMs(10);
+  for (int i = 0; i < 500 && !sock.IsConnected(); ++i) SleepMs(10);
   std::vector<uint8_t> pkt(8012, 0);
   WritePacketHead(pkt.data(), NTYPE_DOWNLOAD, 0, 8000);
   for (int i = 0; i < 3750; ++i) sock.Send(pkt.data(), 8012, 1000);

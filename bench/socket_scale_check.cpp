@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "net/my_socket.h"
+#include "net/share_table.h"
 #include "platform/debug_log.h"
 #include "platform/process_init.h"
 

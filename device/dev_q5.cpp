@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "net/packet.h"
-#include "net/share_table.h"
 #include "platform/debug_log.h"
 #include "platform/tick.h"
 
@@ -101,8 +100,7 @@ void CDevQ5::GoOffline() {
 
 void CDevQ5::DetachSignal() {
   std::lock_guard<std::mutex> lock(connectLock);
-  sigSocket.bRunning.store(0);
-  ShareWake(&sigSocket);
+  sigSocket.Detach();
 }
 
 void CDevQ5::Shutdown() {
@@ -115,8 +113,7 @@ void CDevQ5::Shutdown() {
 
 void CDevQ5::PrepareExit() {
   bStopping.store(1);
-  sigSocket.bRunning.store(0);
-  ShareWake(&sigSocket);
+  sigSocket.Detach();
 }
 
 bool CDevQ5::SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog, bool bMore) {

@@ -8,6 +8,7 @@
 #include "net/json_read.h"
 #include "net/packet.h"
 #include "platform/debug_log.h"
+#include "platform/pub_call.h"
 
 // Everything here runs on the share thread of the media connection.
 

@@ -7,7 +7,6 @@
 #include "media/slot_state.h"
 #include "net/json_read.h"
 #include "platform/debug_log.h"
-#include "platform/sleep.h"
 
 // The four media requests. Each runs on the share thread of the device's
 // signalling socket, one request at a time, so claims never race each other.
@@ -60,9 +59,11 @@ MediaAddress ResolveFor(CDevQ5& dev, int32_t nRules, const Json::Value& request,
 }
 
 // A failed open is reported and the request carries on; the slot is marked so
-// that the device takes it back.
-void OpenMediaConnection(StreamSlot& s, const MediaAddress& addr) {
+// that the device takes it back. delayMs holds the connection attempt back on
+// the share thread's timer, so the signalling thread never waits for it.
+void OpenMediaConnection(StreamSlot& s, const MediaAddress& addr, uint32_t delayMs = 0) {
   SocketParam p;
+  p.nConnectDelayMs = delayMs;
   p.nMode = SOCK_MODE_CONNECT;
   p.nMaxBuf = DEV_MEDIA_MAX_BUF;
   p.nRemoteIp = addr.nIp;
@@ -118,8 +119,8 @@ int CDevQ5::OnRequestAliveVideo(const Json::Value& request) {
   return 0;
 }
 
-// The reply goes first; the connection follows a second later, holding the
-// signalling thread meanwhile. bStop is left as it was: downloads ignore it.
+// The reply goes first; the connection attempt follows a second later. bStop
+// is left as it was: downloads ignore it.
 int CDevQ5::OnRequestDownloadVideo(const Json::Value& request) {
   char name[STREAM_NAME_SIZE];
   if (!ReadStreamName(request, name)) return 1;
@@ -129,9 +130,7 @@ int CDevQ5::OnRequestDownloadVideo(const Json::Value& request) {
   s->bInUse.store(1);
   SendSignalPacket(BuildMediaReply(request, "REQUESTDOWNLOADVIDEO", name, true, DOWNLOAD_FILE_SIZE), 1000, 1);
   bool bOk;
-  MediaAddress addr = ResolveFor(*this, MEDIA_ADDR_RECORDING, request, &bOk);
-  SleepMs(kDownloadOpenDelayMs);
-  OpenMediaConnection(*s, addr);
+  OpenMediaConnection(*s, ResolveFor(*this, MEDIA_ADDR_RECORDING, request, &bOk), kDownloadOpenDelayMs);
   return 0;
 }
 

@@ -1,49 +1,43 @@
+#include "net/framer.h"
+
 #include <cstring>
 #include <new>
 
-#include "net/framer_kinds.h"
-#include "net/my_socket.h"
 #include "platform/debug_log.h"
-
-namespace {
 
 // Appends a chunk, growing the buffer as frames need and refusing to reach
 // the limit. False drops the connection.
-bool Append(CMySocket& s, const uint8_t* data, int32_t len) {
-  int64_t total = int64_t{s.nBuffered} + len;
-  if (total >= s.nLimit) {
+bool CFramer::Append(const uint8_t* data, int32_t len) {
+  int64_t total = int64_t{nBuffered_} + len;
+  if (total >= nLimit_) {
     OutputDebugLine("CMySocket - buffer full, close socket!!!!!");
     return false;
   }
-  if (total > s.nCapacity) {
-    DebugPrintf("CMySocket - buffer small, realloc memory, size = %d", static_cast<int32_t>(total));
-    auto* bigger = new (std::nothrow) uint8_t[static_cast<size_t>(total) + 2000];
-    if (!bigger) return false;
-    if (s.nBuffered > 0) memcpy(bigger, s.pBuffer, static_cast<size_t>(s.nBuffered));
-    delete[] s.pBuffer;
-    s.pBuffer = bigger;
-    s.nCapacity = static_cast<int32_t>(total);
+  if (!buf_) {
+    buf_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(nCapacity_) + 2000]);
+    if (!buf_) return false;
   }
-  memcpy(s.pBuffer + s.nBuffered, data, static_cast<size_t>(len));
-  s.nBuffered = static_cast<int32_t>(total);
+  if (total > nCapacity_) {
+    DebugPrintf("CMySocket - buffer small, realloc memory, size = %d", static_cast<int32_t>(total));
+    std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[static_cast<size_t>(total) + 2000]);
+    if (!bigger) return false;
+    if (nBuffered_ > 0) memcpy(bigger.get(), buf_.get(), static_cast<size_t>(nBuffered_));
+    buf_ = std::move(bigger);
+    nCapacity_ = static_cast<int32_t>(total);
+  }
+  memcpy(buf_.get() + nBuffered_, data, static_cast<size_t>(len));
+  nBuffered_ = static_cast<int32_t>(total);
   return true;
 }
 
-void Deliver(CMySocket& s, uint8_t* frame, int32_t len) {
-  if (s.param.pfnCallback) s.param.pfnCallback(s.param.pUser, frame, len, 0, 0, SOCK_EVENT_DATA);
-}
-
-// Delivers every whole frame at the front of the buffer with the given kind and
-// moves the rest to the front. False refuses the stream; the buffer is then
-// left as it is, since the connection is dropped. A callback may close or
-// reopen the socket (its serial changes): framing stops at once, without
-// touching the buffer again.
-bool FrameBuffered(CMySocket& s, int32_t kind) {
-  const uint32_t serial = s.nOpenSerial.load();
+// Delivers every whole frame at the front of the buffer and moves the rest to
+// the front. False refuses the stream; the buffer is then left as it is, since
+// the connection is dropped.
+bool CFramer::FrameBuffered(FrameSink sink, void* ctx) {
   int32_t pos = 0;
-  while (s.bRunning.load() && s.nOpenSerial.load() == serial) {
+  for (;;) {
     int32_t frameLen = 0;
-    FrameStep step = FrameNext(kind, s.pBuffer + pos, s.nBuffered - pos, &frameLen);
+    FrameStep step = FrameNext(nKind_, buf_.get() + pos, nBuffered_ - pos, &frameLen);
     if (step == FRAME_STEP_STOP) break;
     if (step == FRAME_STEP_REFUSE) return false;
     if (step == FRAME_STEP_SKIP) {
@@ -52,35 +46,26 @@ bool FrameBuffered(CMySocket& s, int32_t kind) {
     }
     // A frame of nothing or of more than is buffered can only be a framing
     // fault; refusing it keeps the loop from stalling or overrunning.
-    if (frameLen < 1 || frameLen > s.nBuffered - pos) return false;
-    Deliver(s, s.pBuffer + pos, frameLen);
-    if (s.nOpenSerial.load() != serial || !s.pBuffer) return true;
+    if (frameLen < 1 || frameLen > nBuffered_ - pos) return false;
+    if (sink && !sink(ctx, buf_.get() + pos, frameLen)) return true;
     pos += frameLen;
-    if (kind == FRAME_MVSP && s.nKind.load() != FRAME_MVSP) break;
   }
-  if (s.nOpenSerial.load() != serial || !s.pBuffer || pos == 0) return true;
-  int32_t rest = s.nBuffered - pos;
-  if (rest > 0) memmove(s.pBuffer, s.pBuffer + pos, static_cast<size_t>(rest));
-  s.nBuffered = rest;
+  if (pos == 0) return true;
+  int32_t rest = nBuffered_ - pos;
+  if (rest > 0) memmove(buf_.get(), buf_.get() + pos, static_cast<size_t>(rest));
+  nBuffered_ = rest;
   return true;
 }
 
-}  // namespace
-
-// Detection runs once in the life of the object: a failed detection refuses
-// this chunk and every later one. Kind 5 passes chunks through unbuffered.
-int CMySocket::WriteToBuffer(const uint8_t* data, int32_t len) {
+// Detection waits for a whole header, so that a first reply arriving in short
+// pieces is framed like any other.
+int CFramer::Write(const uint8_t* data, int32_t len, FrameSink sink, void* ctx) {
   if (!data || len <= 0) return 0;
-  if (nKind.load() == FRAME_DETECT && !bDetected) {
-    bDetected = 1;
-    nKind.store(DetectFrameKind(data, len));
+  if (!Append(data, len)) return 1;
+  if (nKind_ == FRAME_DETECT) {
+    if (nBuffered_ < FRAME_DETECT_BYTES) return 0;
+    nKind_ = DetectFrameKind(buf_.get(), nBuffered_);
+    if (nKind_ == FRAME_DETECT) return 1;
   }
-  const int32_t kind = nKind.load();
-  if (kind == FRAME_DETECT) return 1;
-  if (kind == FRAME_RAW) {
-    Deliver(*this, const_cast<uint8_t*>(data), len);
-    return 0;
-  }
-  if (!pBuffer || !Append(*this, data, len)) return 1;
-  return FrameBuffered(*this, kind) ? 0 : 1;
+  return FrameBuffered(sink, ctx) ? 0 : 1;
 }

@@ -1,4 +1,4 @@
-// Framing kinds recognised by text marks: tagged/"99dc", "99dc", RTSP and RSP.
+// Framing kinds recognised by text marks: tagged/"99dc" and "99dc".
 #include <cstring>
 
 #include "net/framer_steps.h"
@@ -8,9 +8,6 @@ constexpr int32_t TAGGED_LOOK_LEN = 12;
 constexpr int32_t TAGGED_HEAD_LEN = 12;
 constexpr uint32_t TAGGED_MARK = 0x15437638u;
 constexpr int32_t DC99_HEAD_LEN = 8;
-constexpr int32_t RTSP_LOOK_LEN = 4;
-constexpr int32_t RTSP_DATA_HEAD_LEN = 4;
-constexpr int32_t RSP_HEAD_LEN = 20;
 
 bool IsBlank(uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -36,7 +33,7 @@ FrameStep Next99dcFrame(const uint8_t* p, int32_t avail, int32_t* frameLen) {
 }  // namespace
 
 // Frames tagged 0x15437638 mixed with "99dc" frames; other bytes are skipped.
-FrameStep FrameNextTagged(uint8_t* p, int32_t avail, int32_t* frameLen) {
+FrameStep FrameNextTagged(const uint8_t* p, int32_t avail, int32_t* frameLen) {
   if (avail < TAGGED_LOOK_LEN) return FRAME_STEP_STOP;
   if (memcmp(p, "99dc", 4) == 0) return Next99dcFrame(p, avail, frameLen);
   if (static_cast<uint32_t>(FrameLe32(p)) != TAGGED_MARK) return FRAME_STEP_SKIP;
@@ -46,40 +43,9 @@ FrameStep FrameNextTagged(uint8_t* p, int32_t avail, int32_t* frameLen) {
 }
 
 // "99dc" frames; without the mark everything buffered is one frame.
-FrameStep FrameNext99dc(uint8_t* p, int32_t avail, int32_t* frameLen) {
+FrameStep FrameNext99dc(const uint8_t* p, int32_t avail, int32_t* frameLen) {
   if (avail < DC99_HEAD_LEN) return FRAME_STEP_STOP;
   if (memcmp(p, "99dc", 4) == 0) return Next99dcFrame(p, avail, frameLen);
   *frameLen = avail;
   return FRAME_STEP_DELIVER;
-}
-
-// "$"-interleaved data frames with a big-endian length; RTSP text runs up to
-// the next "$"; anything else buffered is one frame.
-FrameStep FrameNextRtsp(uint8_t* p, int32_t avail, int32_t* frameLen) {
-  if (avail < RTSP_LOOK_LEN) return FRAME_STEP_STOP;
-  if (p[0] == '$') return FrameWhenWhole(RTSP_DATA_HEAD_LEN + int64_t{FrameBe16(p + 2)}, avail, frameLen);
-  if (memcmp(p, "RTSP", 4) == 0) {
-    const void* dollar = memchr(p, '$', static_cast<size_t>(avail));
-    *frameLen = dollar ? static_cast<int32_t>(static_cast<const uint8_t*>(dollar) - p) : avail;
-    return FRAME_STEP_DELIVER;
-  }
-  *frameLen = avail;
-  return FRAME_STEP_DELIVER;
-}
-
-// RSP frames carry their whole length at an offset that depends on the mark;
-// other bytes are skipped. A length shorter than the 20-byte header is refused.
-FrameStep FrameNextRsp(uint8_t* p, int32_t avail, int32_t* frameLen) {
-  if (avail < RSP_HEAD_LEN) return FRAME_STEP_STOP;
-  if (memcmp(p, "RSP", 3) != 0) return FRAME_STEP_SKIP;
-  int32_t lenOffset;
-  switch (p[3]) {
-    case 'H': lenOffset = 16; break;
-    case 'D': lenOffset = 12; break;
-    case 'F': case 'E': case 'L': case 'B': lenOffset = 8; break;
-    default: return FRAME_STEP_SKIP;
-  }
-  int64_t len = FrameLe32(p + lenOffset);
-  if (len < RSP_HEAD_LEN) return FRAME_STEP_REFUSE;
-  return FrameWhenWhole(len, avail, frameLen);
 }

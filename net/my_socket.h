@@ -1,160 +1,101 @@
 #pragma once
-#include <netinet/in.h>
-
-#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
-#include "platform/pub_call.h"
+#include "net/framer_kinds.h"
+#include "net/socket_param.h"
 
-// Socket modes of SocketParam::nMode.
-constexpr int32_t SOCK_MODE_LISTEN = 1;
-constexpr int32_t SOCK_MODE_CONNECT = 2;
-constexpr int32_t SOCK_MODE_NONE = 3;
-constexpr int32_t SOCK_MODE_UDP = 4;
+class CSockConn;
 
-// Event codes of SocketCallback.
-constexpr int32_t SOCK_EVENT_DATA = 0;
-constexpr int32_t SOCK_EVENT_CLOSED = 1;
-constexpr int32_t SOCK_EVENT_CONNECTED = 2;
-constexpr int32_t SOCK_EVENT_ACCEPT = 3;
-
-// Framing kinds of CMySocket::nKind.
-constexpr int32_t FRAME_DETECT = 0;
-constexpr int32_t FRAME_NAPI = 1;
-constexpr int32_t FRAME_TRANS = 2;
-constexpr int32_t FRAME_TAGGED = 3;
-constexpr int32_t FRAME_99DC = 4;
-constexpr int32_t FRAME_RAW = 5;
-constexpr int32_t FRAME_RTSP = 6;
-constexpr int32_t FRAME_TRAIN = 7;
-constexpr int32_t FRAME_MVSP = 8;
-constexpr int32_t FRAME_HEAD26 = 9;
-constexpr int32_t FRAME_CD = 10;
-constexpr int32_t FRAME_7E = 11;
-constexpr int32_t FRAME_S17 = 12;
-constexpr int32_t FRAME_RSP = 13;
-constexpr int32_t FRAME_CHUNK = 14;
-
-constexpr int32_t SHARE_GROUPS = 300;
-constexpr int32_t SHARE_GROUP_SIZE = 64;
 constexpr int32_t SOCKET_INITIAL_CAPACITY = 20000;
-constexpr int32_t SHARE_RECV_SIZE = 60000;
-constexpr int32_t UDP_RECV_SIZE = 66000;
 
-// Called with the owner's pUser, the data (event 0), its length, the peer's
-// address and port in host order (datagrams only) and the event code.
-using SocketCallback = int (*)(void* pUser, uint8_t* data, int32_t len, uint32_t ip, int32_t port,
-                               int32_t event);
-
-// Argument of CMySocket::Open; the caller zero-fills it and sets what it needs.
-struct SocketParam {
-  int32_t nMode = 0;
-  int32_t nMaxBuf = 0;
-  uint32_t nLocalIp = 0;   // host order, 0 = any
-  uint32_t nRemoteIp = 0;  // host order
-  int32_t bNoDelay = 0;
-  uint16_t nLocalPort = 0;
-  uint16_t nRemotePort = 0;
-  SocketCallback pfnCallback = nullptr;
-  void* pUser = nullptr;
-};
-
-// The one network endpoint class. Connect-mode sockets are served by the
-// process-wide share table: one share thread polls up to 64 of them, reports
-// the connection, reads and frames what arrives (WriteToBuffer) and calls the
-// owner back. Listen and UDP sockets have a receive thread of their own.
+// The one network endpoint class: an outgoing TCP connection served by the
+// process-wide share table (share_table.h). Each Open makes a fresh connection
+// object that the socket and its share group hold together, so Close never
+// frees what a share thread still uses, and nothing of one connection (its
+// framing, its unsent bytes) carries over to the next.
+//
+// Threads: Open, Send, Close and the rest are safe from any thread. The
+// callbacks run on the share group's loop thread; from there a callback may
+// Send on any socket, Open other sockets and Close any socket (its own
+// included) without waiting for itself.
 class CMySocket {
  public:
   CMySocket();
-  // Closes the socket if the owner has not (waits for its serving thread).
+  // Closes the socket if the owner has not.
   ~CMySocket();
   CMySocket(const CMySocket&) = delete;
   CMySocket& operator=(const CMySocket&) = delete;
 
-  // Opens according to param; 0 on success, 1 on failure. The object must be
-  // closed (or new). Safe from any thread, including a share thread (but not
-  // for a socket of the calling callback itself).
+  // Opens an outgoing connection according to param (closing a previous one
+  // first); 0 on success, 1 on failure: a mode other than SOCK_MODE_CONNECT
+  // (SOCK_MODE_NONE opens nothing and gives 0), the address 0.0.0.0, a
+  // socket that cannot be made, or no room in the share table ("CMysocket -
+  // not found valid node."). The callback's first event follows on the share
+  // thread: SOCK_EVENT_CONNECTED once the connection is up; a failed attempt
+  // raises none.
   int Open(const SocketParam& param);
 
-  // Sends len bytes in one call; timeoutMs 0 sends at once, otherwise waits up
-  // to timeoutMs for writability. Returns what the send call returned, 0 on a
-  // time-out, -1 without socket or data. bMore tells the system that another
-  // packet follows at once, so it may hold these bytes and put both packets
-  // in one segment (the bytes and their order are the same); the sender then
-  // ends the burst with a Send without bMore, or with Flush (left alone, held
-  // bytes wait for the system's cork time, about 200 ms). Safe from any
-  // thread.
+  // Sends len bytes as one unit, which never leaves torn or interleaved with
+  // another: what the kernel does not take at once waits in the connection's
+  // output buffer. timeoutMs 0 never waits; otherwise a caller off the share
+  // thread first waits up to timeoutMs for room ("CMySocket - select timeout,
+  // send data failed." and 0 when there is none). A peer that lets the output
+  // buffer reach its bound is dropped (0). Returns len when the unit was
+  // taken, -1 without a connection or data. bMore tells the system another
+  // unit follows at once, so both may share a segment; the sender ends the
+  // burst with a Send without bMore, or with Flush.
   int Send(const void* data, int32_t len, uint32_t timeoutMs, bool bMore = false);
 
-  // Puts out at once whatever a Send with bMore left waiting. Safe from any
-  // thread; does nothing without a connection.
+  // Puts out at once whatever a Send with bMore left waiting.
   void Flush();
 
-  // Stops service, waits for the serving thread to release the socket, closes
-  // the handle and frees the buffer. Always 0; safe on a closed object. Safe
-  // from any thread; from a share thread it releases sockets of its own group
-  // at once instead of waiting for itself.
+  // Stops service and closes the connection (with a reset). From any thread
+  // but a share thread it returns once the share thread has let go of it: no
+  // callback of this socket runs afterwards, and "CMySocket - wait thread exit
+  // failed!" reports a release slower than 15 s (the wait goes on). On the
+  // socket's own share thread it releases at once; on another share thread it
+  // does not wait. Always 0; safe on a closed socket.
   int Close();
 
-  // Shuts the connection down in both directions without closing the handle:
-  // a Send waiting for writability and every later Send fail at once. The
-  // owner still calls Close. Harmless on a closed object. Safe from any thread
-  // (the handle cannot be closed, and its number reused, during the call).
+  // Stops service without an event and without waiting: the share thread lets
+  // the connection go on its next turn. The owner still calls Close.
+  void Detach();
+
+  // Shuts the connection down in both directions: a Send waiting for room and
+  // every later Send fail at once, and the share thread drops it.
   void Abort();
 
-  // Waits until the peer has acknowledged everything sent (the send queue is
-  // empty), at most timeoutMs, so that an owner can Close (which resets the
-  // connection and drops what is still queued) without losing the tail of a
-  // stream. True when the queue emptied. Call from the socket's only sender.
+  // Waits up to timeoutMs until the peer has acknowledged everything sent (no
+  // unsent bytes anywhere), so that Close (a reset) loses nothing. True when so.
   bool WaitSent(uint32_t timeoutMs);
 
-  // The receive framer: appends a received chunk, delivers every whole frame
-  // to the callback as SOCK_EVENT_DATA and keeps the rest. 0 keeps the
-  // connection, 1 drops it. Runs on the serving thread only.
+  // --- framing without a connection (tests, fuzzing, tools) ---
+  // Prepares a framer for bytes from elsewhere; frames go to param's callback.
+  int AttachFramer(const SocketParam& param, int32_t nKind = FRAME_DETECT);
+  // Frames one chunk as if it had been received: 0 keeps, 1 would drop.
   int WriteToBuffer(const uint8_t* data, int32_t len);
 
-  // Prepares the receive buffer and parameters without any connection, so that
-  // bytes from elsewhere (tests, fuzzing, tools) can be framed.
-  int AttachFramer(const SocketParam& param);
-
-  // --- state (names as the system uses them) ---
-  std::atomic<int32_t> bConnected{0};
-  int32_t bDetected = 0;  // the framer examined its first chunk; not reset by Open
-  int32_t nBuffered = 0;
-  std::atomic<int32_t> bRunning{1};
-  int32_t nCapacity = 0;
-  int32_t nLimit = 0;
-  std::atomic<int32_t> bStopped{1};  // 1 while no share thread holds the socket
-  std::atomic<int32_t> nKind{FRAME_DETECT};
-  uint8_t* pBuffer = nullptr;
-  std::atomic<int32_t> hSocket{-1};
-  SocketParam param;
-  sockaddr_in remoteAddr{};
-  ThreadHandle thread;
-
-  // --- service bookkeeping ---
-  std::atomic<int32_t> nShareGroup{-1};  // group that holds the socket, -1 none
-  std::atomic<uint32_t> nOpenSerial{0};  // advanced by every Open and Close
-  int32_t bConnectFailed = 0;            // share thread only: attempt failed, never polled again
+  // --- state ---
+  bool IsOpen() const;       // a connection is held (not yet closed or dropped)
+  bool IsConnected() const;  // and it has been established
+  int32_t FrameKind() const;
+  int32_t Buffered() const;  // bytes the framer holds back
+  int32_t BufferCapacity() const;
+  const uint8_t* BufferData() const;
+  // The descriptor of the held connection, -1 when none; it is closed by the
+  // share thread when the connection is released (socket options in tests).
+  int Handle() const;
+  // The share group serving the connection, -1 when none.
+  int32_t ShareGroup() const;
 
  private:
-  int OpenStream();
-  int OpenUdp();
-  int StartConnect();
-  bool WaitWritable(int fd, uint32_t timeoutMs);
-  void WaitReleased();
-  void CloseHandle();
+  std::shared_ptr<CSockConn> Current() const;
 
-  std::mutex sendLock_;  // keeps Close from closing the handle under a send
+  mutable std::mutex lock_;  // guards conn_ (never held while waiting)
+  std::shared_ptr<CSockConn> conn_;
 };
 
 // Writes a host-order IPv4 address as "%d.%d.%d.%d", highest byte first.
 void FormatIp(uint32_t ip, char* out, int outSize);
-
-// Number of share threads running now (tests and statistics).
-int32_t ShareThreadCount();
-
-// Share-thread routine and listen/UDP receive routine (started by Open).
-int ShareThread(void* groupIndex);
-int RecvThread(void* socket);

@@ -1,365 +1,268 @@
 #include "net/share_table.h"
 
-#include <poll.h>
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cerrno>
-#include <memory>
 #include <mutex>
 
-#include "net/my_socket.h"
+#include "net/event_loop.h"
+#include "net/sock_conn.h"
 #include "platform/debug_log.h"
-#include "platform/sleep.h"
+#include "platform/pub_call.h"
 
 namespace {
 
-// What a group's epoll set holds for one slot: the descriptor, the events
-// asked for and which registration of which opening it belongs to.
-struct EpollEntry {
-  int fd = -1;
-  uint32_t events = 0;
-  uint32_t fill = 0;
-  uint32_t serial = 0;
+constexpr uint32_t kReadEvents = EPOLLIN | EPOLLRDHUP;
+constexpr int32_t kMaxEmptyReads = 10;  // the 11th empty or failed receive in a row drops
+
+// One run of a group's thread: its loop and the connections it serves. Made
+// when the thread starts and deleted when it ends, so a thread that is still
+// finishing never shares state with its successor. Everything but the loop's
+// Post is touched on the loop thread only.
+struct ShareRun {
+  explicit ShareRun(int32_t g) : nGroup(g) {}
+  const int32_t nGroup;
+  CEventLoop loop;
+  std::shared_ptr<CSockConn> slots[SHARE_GROUP_SIZE];
+  uint32_t fills[SHARE_GROUP_SIZE] = {};  // advanced by each attach, so stale events are told apart
+  std::unique_ptr<uint8_t[]> recvBuf;
 };
 
-constexpr uint64_t kWakeMark = SHARE_GROUP_SIZE;  // epoll data of the wake-up descriptor
-
-// One group of up to 64 connect-mode sockets and the thread serving them.
-// The lock guards the slots, the counters and the started flag, so that the
-// thread's ending and a concurrent registration never leave a socket unserved.
+// The lock guards the slot reservations and the running thread's run, so that
+// a thread's ending and a concurrent registration never leave a connection
+// unserved, and no task is ever posted to a loop that has finished.
 struct ShareGroup {
   std::mutex lock;
-  std::condition_variable released;  // signalled whenever a slot is emptied
-  int32_t bStarted = 0;
-  CMySocket* slots[SHARE_GROUP_SIZE] = {};
-  int32_t errors[SHARE_GROUP_SIZE] = {};
-  // Advanced each time a slot is filled, so that a pass can tell its own
-  // registration from a later one of a socket at the same address.
-  uint32_t fills[SHARE_GROUP_SIZE] = {};
-  int wakeFd = -1;
-  // The group's epoll set (made with wakeFd, kept for the life of the
-  // process) and what it holds per slot. Only the group's thread changes them,
-  // under the lock; a thread that starts later finds them as the last left them.
-  int epollFd = -1;
-  EpollEntry entries[SHARE_GROUP_SIZE];
+  ShareRun* pRun = nullptr;
+  int32_t nReserved = 0;
+  bool bReserved[SHARE_GROUP_SIZE] = {};
 };
 
-// Never destroyed: share threads may still be finishing their last pass while
-// the process exits, and must not find their group's lock torn down.
+// Never destroyed: share threads may still be finishing while the process exits.
 ShareGroup* const g_groups = new ShareGroup[SHARE_GROUPS];
 std::atomic<int32_t> g_threadCount{0};
-thread_local int32_t t_ownGroup = -1;
+std::atomic<int32_t> g_groupLimit{SHARE_GROUPS};
+thread_local ShareRun* t_run = nullptr;
 
-void Wake(ShareGroup& g) {
-  if (g.wakeFd < 0) return;
-  uint64_t one = 1;
-  ssize_t n = write(g.wakeFd, &one, sizeof one);
-  (void)n;
+ShareRun* RunOf(const CSockConn& c) { return static_cast<ShareRun*>(c.pShareRun.load()); }
+
+void Callback(CSockConn& c, int32_t event, uint8_t* data = nullptr, int32_t len = 0) {
+  if (c.bRunning.load() && c.param.pfnCallback) c.param.pfnCallback(c.param.pUser, data, len, 0, 0, event);
 }
 
-// Sockets of one pass, gathered under the group lock.
-struct PassSet {
-  int count = 0;
-  pollfd fds[SHARE_GROUP_SIZE + 1];
-  CMySocket* socks[SHARE_GROUP_SIZE];
-  uint32_t serial[SHARE_GROUP_SIZE];
-  uint32_t fill[SHARE_GROUP_SIZE];
-  int slot[SHARE_GROUP_SIZE];
-  int entryOf[SHARE_GROUP_SIZE];  // slot -> index in this pass, -1 when not gathered
-};
+bool Holds(const ShareRun& run, int32_t i, const CSockConn* c, uint32_t fill) {
+  return run.slots[i].get() == c && run.fills[i] == fill;
+}
 
-// True while slot still holds the registration that the pass gathered. A
-// callback earlier in the pass may have closed, reopened or destroyed the
-// socket; only then may the pass touch it.
-bool StillHeld(ShareGroup& g, int slot, CMySocket* s, uint32_t fill) {
+// The connection leaves the loop before its descriptor is closed, and the
+// descriptor is closed before the owner hears of the release.
+void ReleaseInLoop(ShareRun& run, int32_t i) {
+  std::shared_ptr<CSockConn> c = std::move(run.slots[i]);
+  if (!c) return;
+  run.loop.Unwatch(c->fd.load());
+  if (c->nDelayTimer != 0) run.loop.CancelTimer(c->nDelayTimer);
+  c->nDelayTimer = 0;
+  ShareGroup& g = g_groups[run.nGroup];
   std::lock_guard<std::mutex> lock(g.lock);
-  return g.slots[slot] == s && g.fills[slot] == fill;
-}
-
-// The epoll entry goes before bStopped is set: once the owner sees the socket
-// released it may close the descriptor and its number may be reused at once.
-void ReleaseSlotLocked(ShareGroup& g, int i) {
-  CMySocket* s = g.slots[i];
-  if (g.entries[i].fd >= 0) {
-    epoll_ctl(g.epollFd, EPOLL_CTL_DEL, g.entries[i].fd, nullptr);
-    g.entries[i] = EpollEntry{};
-  }
-  g.slots[i] = nullptr;
-  g.errors[i] = 0;
-  s->nShareGroup.store(-1);
-  s->bStopped.store(1);
-  g.released.notify_all();
-}
-
-uint32_t EpollEvents(short pollEvents) { return (pollEvents & POLLIN) ? EPOLLIN : EPOLLOUT; }
-
-// Brings the epoll set in line with the pass (group lock held). Entries whose
-// socket, registration or opening changed are removed before any is added:
-// the kernel drops a closed descriptor by itself, and its number may already
-// belong to a socket that this pass adds, which a late removal would cut off.
-void SyncEpoll(ShareGroup& g, const PassSet& set) {
-  EpollEntry want[SHARE_GROUP_SIZE];
-  for (int k = 0; k < set.count; ++k) {
-    if (set.fds[k].fd < 0) continue;
-    want[set.slot[k]] = EpollEntry{set.fds[k].fd, EpollEvents(set.fds[k].events), set.fill[k], set.serial[k]};
-  }
-  for (int i = 0; i < SHARE_GROUP_SIZE; ++i) {
-    EpollEntry& e = g.entries[i];
-    if (e.fd < 0 || (e.fd == want[i].fd && e.fill == want[i].fill && e.serial == want[i].serial)) continue;
-    epoll_ctl(g.epollFd, EPOLL_CTL_DEL, e.fd, nullptr);  // ENOENT when the kernel dropped it already
-    e = EpollEntry{};
-  }
-  for (int i = 0; i < SHARE_GROUP_SIZE; ++i) {
-    EpollEntry& e = g.entries[i];
-    if (want[i].fd < 0 || (e.fd >= 0 && e.events == want[i].events)) continue;
-    epoll_event ev{};
-    ev.events = want[i].events;
-    ev.data.u64 = static_cast<uint64_t>(i);
-    int op = e.fd >= 0 ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
-    if (epoll_ctl(g.epollFd, op, want[i].fd, &ev) != 0 &&
-        (errno != EEXIST || epoll_ctl(g.epollFd, EPOLL_CTL_MOD, want[i].fd, &ev) != 0)) {
-      e = EpollEntry{};  // closed under us: the next pass sees the socket's new state
-      continue;
-    }
-    e = want[i];
+  c->MarkReleasedInLoop();
+  g.bReserved[i] = false;
+  if (--g.nReserved == 0) {
+    g.pRun = nullptr;
+    run.loop.Quit();
   }
 }
 
-// Releases sockets their owners stopped and gathers the rest. False when the
-// group is empty: the thread then ends (the started flag is cleared under the
-// same lock that registration takes).
-bool GatherPass(ShareGroup& g, PassSet& set) {
-  std::lock_guard<std::mutex> lock(g.lock);
-  set.count = 0;
-  for (int i = 0; i < SHARE_GROUP_SIZE; ++i) {
-    set.entryOf[i] = -1;
-    CMySocket* s = g.slots[i];
-    if (!s) continue;
-    int fd = s->hSocket.load();
-    if (!s->bRunning.load() || fd < 0) {
-      ReleaseSlotLocked(g, i);
-      continue;
-    }
-    pollfd& p = set.fds[set.count];
-    p.revents = 0;
-    if (s->bConnectFailed) {
-      p.fd = -1;  // a failed attempt stays unserved until its owner closes it
-      p.events = 0;
-    } else {
-      p.fd = fd;
-      p.events = s->bConnected.load() ? POLLIN : POLLOUT;
-    }
-    set.socks[set.count] = s;
-    set.serial[set.count] = s->nOpenSerial.load();
-    set.fill[set.count] = g.fills[i];
-    set.slot[set.count] = i;
-    set.entryOf[i] = set.count;
-    ++set.count;
-  }
-  SyncEpoll(g, set);
-  if (set.count == 0) {
-    g.bStarted = 0;
-    return false;
-  }
-  return true;
+// The owner hears SOCK_EVENT_CLOSED first, then the connection is released
+// and closed at once (a peer that sent what cannot be framed sees the close
+// now, not at the device's next reconnect).
+void Drop(ShareRun& run, int32_t i, CSockConn& c, uint32_t fill) {
+  Callback(c, SOCK_EVENT_CLOSED);
+  if (Holds(run, i, &c, fill)) ReleaseInLoop(run, i);
 }
 
-void Callback(CMySocket* s, int32_t event) {
-  if (s->bRunning.load() && s->param.pfnCallback) s->param.pfnCallback(s->param.pUser, nullptr, 0, 0, 0, event);
+void SetInterest(ShareRun& run, CSockConn& c, bool bWrite) {
+  c.bWriteWatched = bWrite;
+  run.loop.Modify(c.fd.load(), kReadEvents | (bWrite ? uint32_t{EPOLLOUT} : 0u));
 }
 
-void CheckConnect(CMySocket* s, short revents) {
+void ArmWriteInLoop(ShareRun& run, CSockConn& c) {
+  if (c.Released() || !c.bConnected.load() || c.bWriteWatched) return;
+  SetInterest(run, c, true);
+}
+
+void CheckConnect(ShareRun& run, CSockConn& c, uint32_t events) {
   int err = 0;
   socklen_t len = sizeof err;
-  if (getsockopt(s->hSocket.load(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-  if (err != 0 || !(revents & POLLOUT)) {
-    s->bConnectFailed = 1;  // Linux reports a refused attempt as writable or as an error
+  int fd = c.fd.load();
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+  if (err != 0 || !(events & EPOLLOUT)) {
+    // Linux reports a refused attempt as writable or as an error. No event
+    // follows a failed attempt; the slot stays until the owner closes.
+    c.bConnectFailed = true;
+    run.loop.Unwatch(fd);
     return;
   }
   OutputDebugLine("CMySocket - connect ok.");
-  s->bConnected.store(1);
-  Callback(s, SOCK_EVENT_CONNECTED);
+  c.bConnected.store(1);
+  SetInterest(run, c, false);
+  Callback(c, SOCK_EVENT_CONNECTED);
 }
 
-// Drops a connection: the owner hears SOCK_EVENT_CLOSED first, then the slot is
-// released; its Close (which waits for the release) can then free it safely.
-// A callback that closed and reopened the socket has given it a new
-// registration, which stays.
-void Drop(ShareGroup& g, int slot, CMySocket* s, uint32_t fill) {
-  Callback(s, SOCK_EVENT_CLOSED);
-  std::lock_guard<std::mutex> lock(g.lock);
-  if (g.slots[slot] == s && g.fills[slot] == fill) ReleaseSlotLocked(g, slot);
+struct SinkContext {
+  ShareRun* run;
+  int32_t slot;
+  uint32_t fill;
+  CSockConn* conn;
+};
+
+// Frames go to the owner while it wants them and the connection is still the
+// one this pass serves (a callback may close or reopen it).
+bool DeliverFrame(void* ctx, uint8_t* frame, int32_t len) {
+  auto& s = *static_cast<SinkContext*>(ctx);
+  if (!s.conn->bRunning.load() || !Holds(*s.run, s.slot, s.conn, s.fill)) return false;
+  Callback(*s.conn, SOCK_EVENT_DATA, frame, len);
+  return s.conn->bRunning.load() && Holds(*s.run, s.slot, s.conn, s.fill);
 }
 
-void ServeReadable(ShareGroup& g, int slot, CMySocket* s, uint32_t fill, uint8_t* buf) {
-  ssize_t n = recv(s->hSocket.load(), buf, SHARE_RECV_SIZE, MSG_DONTWAIT);
+void ServeReadable(ShareRun& run, int32_t i, uint32_t fill, CSockConn& c) {
+  ssize_t n = recv(c.fd.load(), run.recvBuf.get(), SHARE_RECV_SIZE, MSG_DONTWAIT);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   if (n <= 0) {
-    int32_t e;
-    {
-      std::lock_guard<std::mutex> lock(g.lock);
-      e = ++g.errors[slot];
-    }
-    if (e > 10) Drop(g, slot, s, fill);
+    if (++c.nEmptyReads > kMaxEmptyReads) Drop(run, i, c, fill);
     return;
   }
-  if (s->WriteToBuffer(buf, static_cast<int32_t>(n)) != 0) {
-    OutputDebugLine("CMySocket - WriteToBuffer failed.!!!!!!!!!!");
-    if (s->bRunning.load()) Drop(g, slot, s, fill);
-    return;
-  }
-  std::lock_guard<std::mutex> lock(g.lock);
-  g.errors[slot] = 0;
+  c.nEmptyReads = 0;
+  SinkContext ctx{&run, i, fill, &c};
+  if (c.framer.Write(run.recvBuf.get(), static_cast<int32_t>(n), &DeliverFrame, &ctx) == 0) return;
+  OutputDebugLine("CMySocket - WriteToBuffer failed.!!!!!!!!!!");
+  if (Holds(run, i, &c, fill)) Drop(run, i, c, fill);
 }
 
-void ServePass(ShareGroup& g, PassSet& set, uint8_t* buf) {
-  for (int k = 0; k < set.count; ++k) {
-    short rev = set.fds[k].revents;
-    CMySocket* s = set.socks[k];
-    if (!rev || !StillHeld(g, set.slot[k], s, set.fill[k])) continue;
-    if (!s->bRunning.load() || s->hSocket.load() < 0 || s->nOpenSerial.load() != set.serial[k]) continue;
-    if (!s->bConnected.load()) {
-      CheckConnect(s, rev);
-      continue;
-    }
-    if (rev & (POLLIN | POLLERR | POLLHUP)) ServeReadable(g, set.slot[k], s, set.fill[k], buf);
+void OnConnEvent(ShareRun& run, int32_t i, uint32_t fill, uint32_t events) {
+  std::shared_ptr<CSockConn> c = run.slots[i];  // keeps it alive through its callbacks
+  if (!c || run.fills[i] != fill) return;
+  if (!c->bRunning.load()) return ReleaseInLoop(run, i);  // detached by its owner: no event
+  if (c->bConnectFailed) return;
+  if (!c->bConnected.load()) return CheckConnect(run, *c, events);
+  if ((events & EPOLLOUT) && c->FlushOutInLoop()) SetInterest(run, *c, false);
+  if (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) ServeReadable(run, i, fill, *c);
+}
+
+void WatchConn(ShareRun& run, int32_t i, uint32_t fill) {
+  ShareRun* r = &run;
+  if (!run.loop.Watch(run.slots[i]->fd.load(), EPOLLOUT,
+                      [r, i, fill](uint32_t events) { OnConnEvent(*r, i, fill, events); })) {
+    run.slots[i]->bConnectFailed = true;  // no room in the epoll set: like a failed attempt
   }
 }
 
-short PollEvents(uint32_t events) {
-  short rev = 0;
-  if (events & EPOLLIN) rev |= POLLIN;
-  if (events & EPOLLOUT) rev |= POLLOUT;
-  if (events & EPOLLERR) rev |= POLLERR;
-  if (events & EPOLLHUP) rev |= POLLHUP;
-  return rev;
+void StartDelayedConnect(ShareRun& run, int32_t i, uint32_t fill) {
+  CSockConn* c = run.slots[i].get();
+  if (!c || run.fills[i] != fill) return;
+  c->nDelayTimer = 0;
+  c->ConnectNow();
+  WatchConn(run, i, fill);
 }
 
-// Waits up to a second for the group's sockets or its wake-up and marks what
-// is ready in the pass. Only the ready sockets cost anything, whatever the
-// size of the group. False when nothing is to be served.
-bool WaitPass(ShareGroup& g, PassSet& set) {
-  epoll_event events[SHARE_GROUP_SIZE + 1];
-  int rc = epoll_wait(g.epollFd, events, SHARE_GROUP_SIZE + 1, 1000);
-  if (rc < 0) {
-    if (errno != EINTR) SleepMs(1000);
-    return false;
-  }
-  for (int k = 0; k < set.count; ++k) set.fds[k].revents = 0;
-  bool bAny = false;
-  for (int j = 0; j < rc; ++j) {
-    uint64_t mark = events[j].data.u64;
-    if (mark == kWakeMark) {
-      uint64_t v;
-      ssize_t n = read(g.wakeFd, &v, sizeof v);
-      (void)n;
-      continue;
-    }
-    if (mark >= SHARE_GROUP_SIZE || set.entryOf[mark] < 0) continue;
-    set.fds[set.entryOf[mark]].revents = PollEvents(events[j].events);
-    bAny = true;
-  }
-  return bAny;
+void AttachInLoop(ShareRun& run, const std::shared_ptr<CSockConn>& c) {
+  int32_t i = c->nSlot.load();
+  run.slots[i] = c;
+  uint32_t fill = ++run.fills[i];
+  if (!c->bRunning.load()) return ReleaseInLoop(run, i);  // closed before it was served
+  if (c->param.nConnectDelayMs == 0) return WatchConn(run, i, fill);
+  ShareRun* r = &run;
+  c->nDelayTimer = run.loop.AddTimer(c->param.nConnectDelayMs, 0, [r, i, fill] { StartDelayedConnect(*r, i, fill); });
 }
 
-}  // namespace
+// A release asked for by the owner; the slot may have been dropped already.
+void ReleaseRequested(ShareRun& run, const std::shared_ptr<CSockConn>& c) {
+  int32_t i = c->nSlot.load();
+  if (run.slots[i] == c) ReleaseInLoop(run, i);
+}
 
-int ShareThread(void* param) {
-  int32_t index = static_cast<int32_t>(reinterpret_cast<intptr_t>(param));
-  ShareGroup& g = g_groups[index];
-  t_ownGroup = index;
+int ShareThreadMain(void* param) {
+  auto* run = static_cast<ShareRun*>(param);
+  t_run = run;
   g_threadCount.fetch_add(1);
   OutputDebugLine("CMySocket - share thread start.");
-  std::unique_ptr<uint8_t[]> buf(new uint8_t[SHARE_RECV_SIZE]);
-  PassSet set;
-  while (GatherPass(g, set)) {
-    if (!WaitPass(g, set)) continue;
-    ServePass(g, set, buf.get());
-  }
+  run->recvBuf.reset(new uint8_t[SHARE_RECV_SIZE]);
+  run->loop.Run();
   OutputDebugLine("CMySocket - share thread exit.");
+  t_run = nullptr;
+  delete run;
   g_threadCount.fetch_sub(1);
   return 0;
 }
 
-namespace {
-// The wake-up descriptor and the epoll set of a group, made once (group lock
-// held). False when the system has no descriptor left for them.
-bool MakeWaitSet(ShareGroup& g) {
-  if (g.wakeFd < 0) g.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (g.wakeFd < 0) return false;
-  if (g.epollFd >= 0) return true;
-  int fd = epoll_create1(EPOLL_CLOEXEC);
-  if (fd < 0) return false;
-  epoll_event ev{};
-  ev.events = EPOLLIN;
-  ev.data.u64 = kWakeMark;
-  if (epoll_ctl(fd, EPOLL_CTL_ADD, g.wakeFd, &ev) != 0) {
-    close(fd);
+// Group lock held. Makes the group's run and starts its thread when none runs.
+bool EnsureRunning(ShareGroup& g, int32_t gi) {
+  if (g.pRun) return true;
+  auto* run = new ShareRun(gi);
+  if (!run->loop.Ok() || CPubCall::StartThread(ShareThreadMain, run) != 0) {
+    delete run;
     return false;
   }
-  g.epollFd = fd;
+  g.pRun = run;
   return true;
 }
+
 }  // namespace
 
-int ShareRegister(CMySocket* sock) {
-  for (int32_t gi = 0; gi < SHARE_GROUPS; ++gi) {
+int ShareRegister(const std::shared_ptr<CSockConn>& conn) {
+  const int32_t nGroups = g_groupLimit.load();
+  for (int32_t gi = 0; gi < nGroups; ++gi) {
     ShareGroup& g = g_groups[gi];
     std::lock_guard<std::mutex> lock(g.lock);
-    for (int i = 0; i < SHARE_GROUP_SIZE; ++i) {
-      if (g.slots[i]) continue;
-      if (!g.bStarted) {
-        if (!MakeWaitSet(g)) return 1;
-        if (CPubCall::StartThread(ShareThread, reinterpret_cast<void*>(static_cast<intptr_t>(gi))) != 0) return 1;
-        g.bStarted = 1;
-      }
-      g.slots[i] = sock;
-      g.errors[i] = 0;
-      ++g.fills[i];
-      sock->nShareGroup.store(gi);
-      sock->bStopped.store(0);
-      Wake(g);
-      return 0;
-    }
+    if (g.nReserved >= SHARE_GROUP_SIZE) continue;
+    int32_t i = 0;
+    while (g.bReserved[i]) ++i;
+    if (!EnsureRunning(g, gi)) return 1;
+    g.bReserved[i] = true;
+    ++g.nReserved;
+    conn->nGroup.store(gi);
+    conn->nSlot.store(i);
+    conn->pShareRun.store(g.pRun);
+    ShareRun* run = g.pRun;
+    run->loop.Post([run, conn] { AttachInLoop(*run, conn); });
+    return 0;
   }
   return 2;
 }
 
-void ShareWake(CMySocket* sock) {
-  int32_t gi = sock->nShareGroup.load();
-  if (gi < 0 || gi >= SHARE_GROUPS) return;
-  Wake(g_groups[gi]);
-}
-
-bool ShareWaitReleased(CMySocket* sock, int32_t timeoutMs) {
-  int32_t gi = sock->nShareGroup.load();
-  if (gi < 0 || gi >= SHARE_GROUPS) return sock->bStopped.load() != 0;
-  ShareGroup& g = g_groups[gi];
-  std::unique_lock<std::mutex> lock(g.lock);
-  Wake(g);
-  return g.released.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                             [sock] { return sock->bStopped.load() != 0; });
-}
-
-bool ShareIsOwnThread(int32_t group) { return t_ownGroup == group; }
-
-void ShareReleaseOwn(CMySocket* sock) {
-  int32_t gi = sock->nShareGroup.load();
-  if (gi < 0 || gi >= SHARE_GROUPS) return;
-  ShareGroup& g = g_groups[gi];
-  std::lock_guard<std::mutex> lock(g.lock);
-  for (int i = 0; i < SHARE_GROUP_SIZE; ++i) {
-    if (g.slots[i] == sock) {
-      ReleaseSlotLocked(g, i);
-      return;
-    }
+void ShareRelease(const std::shared_ptr<CSockConn>& conn, bool bWait) {
+  int32_t gi = conn->nGroup.load();
+  if (gi < 0 || conn->Released()) return;
+  ShareRun* run = RunOf(*conn);
+  if (t_run == run && run->slots[conn->nSlot.load()] == conn) return ReleaseInLoop(*run, conn->nSlot.load());
+  {
+    std::lock_guard<std::mutex> lock(g_groups[gi].lock);
+    if (conn->Released()) return;
+    run->loop.Post([run, conn] { ReleaseRequested(*run, conn); });
   }
+  if (bWait && !t_run) conn->WaitReleased();
 }
+
+void ShareArmWrite(CSockConn& conn) {
+  int32_t gi = conn.nGroup.load();
+  if (gi < 0) return;
+  ShareRun* run = RunOf(conn);
+  if (t_run == run) return ArmWriteInLoop(*run, conn);
+  std::lock_guard<std::mutex> lock(g_groups[gi].lock);
+  if (conn.Released()) return;
+  std::weak_ptr<CSockConn> weak = conn.weak_from_this();
+  run->loop.Post([run, weak] {
+    if (auto c = weak.lock()) ArmWriteInLoop(*run, *c);
+  });
+}
+
+bool ShareOnOwnLoop(const CSockConn& conn) { return t_run != nullptr && t_run == RunOf(conn); }
+
+bool ShareOnAnyLoop() { return t_run != nullptr; }
 
 int32_t ShareThreadCount() { return g_threadCount.load(); }
+
+void ShareLimitGroups(int32_t nGroups) {
+  g_groupLimit.store(nGroups < 1 ? 1 : (nGroups > SHARE_GROUPS ? SHARE_GROUPS : nGroups));
+}

@@ -17,3 +17,9 @@ inline void CountBytesSent(int64_t n) {
 
 // Bytes accepted so far. Safe from any thread.
 inline uint64_t BytesSent() { return gBytesSent.load(std::memory_order_relaxed); }
+
+// Connections dropped because their peer stopped reading while the output
+// buffer filled up to its bound.
+extern std::atomic<uint32_t> gSlowPeerDrops;
+inline void CountSlowPeerDrop() { gSlowPeerDrops.fetch_add(1, std::memory_order_relaxed); }
+inline uint32_t SlowPeerDrops() { return gSlowPeerDrops.load(std::memory_order_relaxed); }

@@ -167,7 +167,7 @@ TEST_F(LiveStreamTest, StalledPeerMakesTheChannelWaitForTheNextKeyFrame) {
   ASSERT_GT(conn, 0);
   // A small send buffer on the device's side too, so that a stall shows
   // within a second or two at 25 chunks a second.
-  int fd = rig.dev->streams[0].mediaSocket.hSocket.load();
+  int fd = rig.dev->streams[0].mediaSocket.Handle();
   int sndbuf = 8192;
   ASSERT_EQ(setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf), 0);
   ASSERT_TRUE(rig.WaitCount(conn, NTYPE_LIVE, 5, 5000));

@@ -115,7 +115,7 @@ TEST_F(MediaRequestTest, FiftyFirstRequestOfAnyKindFindsNoSlotAndNeverStartedSlo
   rig.dev->ReapSlots();
   EXPECT_EQ(rig.InUse(), 0);
   EXPECT_EQ(rig.dev->nSlotsInUse.load(), 0);
-  for (const StreamSlot& s : rig.dev->streams) EXPECT_EQ(s.mediaSocket.hSocket.load(), -1);
+  for (const StreamSlot& s : rig.dev->streams) EXPECT_FALSE(s.mediaSocket.IsOpen());
 }
 
 TEST_F(MediaRequestTest, SlotLostBeforeTheCreateStreamAnswerComesBack) {

@@ -1,4 +1,4 @@
-// Choosing the framing kind from the first chunk, once per object, and a
+// Choosing the framing kind from a connection's first whole header, and a
 // corrupt packet header ending the stream.
 #include <gtest/gtest.h>
 
@@ -8,15 +8,15 @@
 
 namespace {
 
-TEST(FramerDetect, FirstChunkMarksChooseTheKind) {
+TEST(FramerDetect, FirstHeaderMarksChooseTheKind) {
   struct Case {
     Bytes chunk;
     int32_t kind;
   };
   const Case cases[] = {
       {Concat(Le32Bytes(0x15437638u), Bytes(8, 0)), FRAME_TAGGED},
-      {TextBytes("99dc0000"), FRAME_99DC},
-      {Bytes{0x7E}, FRAME_7E},
+      {TextBytes("99dc0000xxxx"), FRAME_99DC},
+      {Concat(Bytes{0x7E}, Bytes(11, 0)), FRAME_7E},
       {MakeNapiPacket(NTYPE_SIGNAL, 0, {}), FRAME_NAPI},
       // A tagged mark wins over a 0x52 at byte 8, and "99dc" over it too.
       {Concat(TextBytes("99dc0004"), Bytes{0x52, 0, 0, 0}), FRAME_99DC},
@@ -24,28 +24,33 @@ TEST(FramerDetect, FirstChunkMarksChooseTheKind) {
   for (const Case& c : cases) {
     FramerHarness f;
     f.Feed(c.chunk);
-    EXPECT_EQ(f.sock.nKind.load(), c.kind);
-    EXPECT_EQ(f.sock.bDetected, 1);
+    EXPECT_EQ(f.sock.FrameKind(), c.kind);
   }
 }
 
-TEST(FramerDetect, IncompleteMarksChooseNothing) {
-  const Bytes chunks[] = {TextBytes("99d"), Bytes{0x38, 0x76, 0x43}, Bytes(11, 0x52), Bytes{0x00, 0x7E}};
-  for (const Bytes& chunk : chunks) {
-    FramerHarness f;
-    EXPECT_EQ(f.Feed(chunk), 1);
-    EXPECT_EQ(f.sock.nKind.load(), FRAME_DETECT);
-  }
-}
-
-TEST(FramerDetect, FailedDetectionRefusesForTheLifeOfTheObject) {
+// A first reply that arrives in short pieces is framed like any other: the
+// kind is decided once a whole header is there, not from the first chunk.
+TEST(FramerDetect, ShortFirstChunksWaitForAWholeHeader) {
   FramerHarness f;
-  EXPECT_EQ(f.Feed(TextBytes("hello")), 1);
-  // A fresh buffer on the same object does not restart detection.
-  SocketParam p = f.sock.param;
-  ASSERT_EQ(f.sock.AttachFramer(p), 0);
-  EXPECT_EQ(f.Feed(MakeNapiPacket(NTYPE_SIGNAL, 0, TextBytes("x"))), 1);
-  EXPECT_TRUE(f.frames.empty());
+  Bytes pkt = MakeNapiPacket(NTYPE_SIGNAL, 0, TextBytes("{\"A\":1}"));
+  EXPECT_EQ(f.Feed(Bytes(pkt.begin(), pkt.begin() + 5)), 0);
+  EXPECT_EQ(f.sock.FrameKind(), FRAME_DETECT);
+  EXPECT_EQ(f.Feed(Bytes(pkt.begin() + 5, pkt.begin() + 11)), 0);
+  EXPECT_EQ(f.Feed(Bytes(pkt.begin() + 11, pkt.end())), 0);
+  EXPECT_EQ(f.sock.FrameKind(), FRAME_NAPI);
+  ASSERT_EQ(f.frames.size(), 1u);
+  EXPECT_EQ(f.frames[0], pkt);
+}
+
+// A header that no kind fits ends the connection; the next connection (a
+// fresh framer) detects afresh.
+TEST(FramerDetect, UnframableHeaderRefusesAndTheNextConnectionStartsAfresh) {
+  FramerHarness f;
+  EXPECT_EQ(f.Feed(TextBytes("hello")), 0);
+  EXPECT_EQ(f.Feed(TextBytes(", world")), 1);
+  FramerHarness next;
+  EXPECT_EQ(next.Feed(MakeNapiPacket(NTYPE_SIGNAL, 0, TextBytes("x"))), 0);
+  EXPECT_EQ(next.frames.size(), 1u);
 }
 
 TEST(FramerDetect, LaterChunksAreNotExaminedAgain) {
@@ -55,7 +60,7 @@ TEST(FramerDetect, LaterChunksAreNotExaminedAgain) {
   // "99dc" at the start of a later chunk is a corrupt packet, not a new kind.
   DebugCapture cap;
   EXPECT_EQ(f.Feed(TextBytes("99dc0000xxxxxxxx")), 1);
-  EXPECT_EQ(f.sock.nKind.load(), FRAME_NAPI);
+  EXPECT_EQ(f.sock.FrameKind(), FRAME_NAPI);
   EXPECT_EQ(cap.CountContaining("napi - network data error"), 1);
 }
 

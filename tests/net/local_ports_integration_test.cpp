@@ -36,7 +36,7 @@ TEST(SocketLocalPortTest, ManyConnectionsEachGetAPortOfTheirOwn) {
     ASSERT_TRUE(probes[static_cast<size_t>(i)]->WaitFor(SOCK_EVENT_CONNECTED, 1, kWait));
     sockaddr_in local{};
     socklen_t len = sizeof local;
-    ASSERT_EQ(getsockname(socks[static_cast<size_t>(i)]->hSocket.load(), reinterpret_cast<sockaddr*>(&local), &len), 0);
+    ASSERT_EQ(getsockname(socks[static_cast<size_t>(i)]->Handle(), reinterpret_cast<sockaddr*>(&local), &len), 0);
     ports.insert(ntohs(local.sin_port));
   }
   EXPECT_EQ(ports.size(), static_cast<size_t>(kCount));

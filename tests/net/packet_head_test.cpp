@@ -98,7 +98,7 @@ TEST(PacketHead, EmptyPayloadPacketIsDeliveredAsHeaderAlone) {
   EXPECT_EQ(f.Feed(Concat(pkt, pkt)), 0);
   ASSERT_EQ(f.frames.size(), 2u);
   EXPECT_EQ(f.frames[1].size(), 12u);
-  EXPECT_EQ(f.sock.nBuffered, 0);
+  EXPECT_EQ(f.sock.Buffered(), 0);
 }
 
 // An object whose compact text is exactly textLen bytes: {"A":"xx..."}.

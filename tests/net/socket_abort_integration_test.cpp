@@ -31,21 +31,21 @@ struct SocketAbortTest : ::testing::Test {
     p.nRemoteIp = 0x7F000001;
     p.nRemotePort = srv.Port();
     ASSERT_EQ(sock.Open(p), 0);
-    ASSERT_TRUE(WaitUntil([&] { return sock.bConnected.load() == 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return sock.IsConnected(); }, 5000));
     ASSERT_TRUE(srv.WaitForConnections(1, 5000));
     conn = 1;
     int sndbuf = 8192;
-    setsockopt(sock.hSocket.load(), SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf);
+    setsockopt(sock.Handle(), SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf);
   }
   void TearDown() override {
     sock.Close();
     srv.Stop();
   }
-  // Stops the peer reading and fills both buffers until a send finds no room.
+  // Stops the peer reading and fills both buffers until a timed send finds no room.
   void Fill() {
     srv.SetReading(conn, false);
     std::vector<uint8_t> block(4000, 1);
-    ASSERT_TRUE(WaitUntil([&] { return sock.Send(block.data(), 4000, 0) < 0; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return sock.Send(block.data(), 4000, 50) == 0; }, 5000));
   }
 };
 

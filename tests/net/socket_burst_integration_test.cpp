@@ -42,7 +42,7 @@ class SocketBurstTest : public ::testing::Test {
   bool AllAcknowledged() {
     tcp_info info{};
     socklen_t len = sizeof info;
-    return getsockopt(sock.hSocket.load(), IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_unacked == 0;
+    return getsockopt(sock.Handle(), IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_unacked == 0;
   }
 
   CFakeServer server;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/my_socket.h"
+#include "net/share_table.h"
 #include "tests/support/fake_server.h"
 #include "tests/support/socket_probe.h"
 #include "tests/support/wait.h"

@@ -4,14 +4,13 @@
 
 #include "net/packet.h"
 
-FramerHarness::FramerHarness(int32_t nKind, int32_t nMaxBuf) {
+FramerHarness::FramerHarness(int32_t nKind, int32_t nMaxBufIn) : nMaxBuf(nMaxBufIn) {
   SocketParam p;
   p.nMode = SOCK_MODE_CONNECT;
   p.nMaxBuf = nMaxBuf;
   p.pfnCallback = &FramerHarness::OnEvent;
   p.pUser = this;
-  EXPECT_EQ(sock.AttachFramer(p), 0);
-  sock.nKind.store(nKind);
+  EXPECT_EQ(sock.AttachFramer(p, nKind), 0);
 }
 
 int FramerHarness::OnEvent(void* pUser, uint8_t* data, int32_t len, uint32_t ip, int32_t port, int32_t event) {

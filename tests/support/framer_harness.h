@@ -21,9 +21,13 @@ class FramerHarness {
   // Hands one received chunk to the framer; its result (0 keep, 1 drop).
   int Feed(const Bytes& chunk) { return sock.WriteToBuffer(chunk.data(), static_cast<int32_t>(chunk.size())); }
   // The bytes held back for the next chunk.
-  Bytes Buffered() const { return Bytes(sock.pBuffer, sock.pBuffer + sock.nBuffered); }
+  Bytes Buffered() const {
+    const uint8_t* p = sock.BufferData();
+    return p ? Bytes(p, p + sock.Buffered()) : Bytes();
+  }
 
   CMySocket sock;
+  const int32_t nMaxBuf;
   std::vector<Bytes> frames;
   // Called for each frame (after it is copied) with the frame in the buffer.
   std::function<void(uint8_t* data, int32_t len)> onFrame;

@@ -9,7 +9,7 @@
 
 #include "platform/process_init.h"
 #include "tools/server/console_reader.h"
-#include "tools/server/event_loop.h"
+#include "net/event_loop.h"
 #include "tools/server/server.h"
 #include "tools/server/server_options.h"
 #include "tools/server/server_output.h"

@@ -11,7 +11,7 @@
 #include "tools/server/command_runner.h"
 #include "tools/server/connection.h"
 #include "tools/server/device_registry.h"
-#include "tools/server/event_loop.h"
+#include "net/event_loop.h"
 #include "tools/server/media_handler.h"
 #include "tools/server/pending_requests.h"
 #include "tools/server/recorder.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tools/server/device_registry.h"
-#include "tools/server/event_loop.h"
+#include "net/event_loop.h"
 #include "tools/server/server.h"
 #include "tools/server/server_options.h"
 #include "tools/server/server_output.h"

@@ -11,7 +11,11 @@
 
 // A single-threaded epoll reactor: descriptors with callbacks, one-shot and
 // periodic timers, and tasks that other threads hand to the loop thread
-// through an eventfd. Everything but Post and Quit runs on the loop thread.
+// through an eventfd. It serves zel-server and every share group of client
+// sockets. Nothing that runs on the loop thread may sleep or wait: a pause is
+// a timer, a write the kernel will not take now waits in its connection's
+// output buffer. Everything but Post, Quit and IsInLoopThread runs on the loop
+// thread.
 class CEventLoop {
  public:
   using FdCallback = std::function<void(uint32_t events)>;
@@ -43,6 +47,8 @@ class CEventLoop {
   bool Post(Task task);
   // Safe from any thread: makes Run return after its current pass.
   void Quit();
+  // Safe from any thread: true when called from inside this loop's Run.
+  bool IsInLoopThread() const;
 
   // Milliseconds of CLOCK_MONOTONIC (not the device tick, which tests shift).
   static uint64_t NowMs();

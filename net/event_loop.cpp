@@ -1,4 +1,4 @@
-#include "tools/server/event_loop.h"
+#include "net/event_loop.h"
 
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -8,7 +8,10 @@
 namespace {
 constexpr int LOOP_MAX_EVENTS = 256;
 constexpr int LOOP_MAX_WAIT_MS = 1000;
+thread_local const CEventLoop* t_running = nullptr;  // the loop this thread runs, if any
 }  // namespace
+
+bool CEventLoop::IsInLoopThread() const { return t_running == this; }
 
 CEventLoop::CEventLoop() {
   nEpoll = epoll_create1(EPOLL_CLOEXEC);
@@ -132,6 +135,8 @@ void CEventLoop::Dispatch(uint64_t data, uint32_t events) {
 }
 
 void CEventLoop::Run() {
+  const CEventLoop* outer = t_running;
+  t_running = this;
   epoll_event events[LOOP_MAX_EVENTS];
   while (!bQuit.load(std::memory_order_acquire)) {
     int n = epoll_wait(nEpoll, events, LOOP_MAX_EVENTS, NextTimeoutMs());
@@ -146,6 +151,7 @@ void CEventLoop::Run() {
     bFinished = true;
   }
   RunPostedTasks();
+  t_running = outer;
 }
 
 bool CEventLoop::Post(Task task) {

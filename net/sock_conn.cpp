@@ -1,0 +1,204 @@
+#include "net/sock_conn.h"
+
+#include <arpa/inet.h>
+#include <linux/sockios.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "net/local_ports.h"
+#include "net/share_table.h"
+#include "net/traffic_counters.h"
+#include "platform/debug_log.h"
+#include "platform/sleep.h"
+
+namespace {
+std::atomic<uint32_t> g_closeReportMs{15000};
+constexpr uint32_t kSentPollMs = 5;
+
+// Milliseconds left of a wait that began at start.
+int RemainingMs(std::chrono::steady_clock::time_point start, uint32_t timeoutMs) {
+  auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  return std::max<int>(0, static_cast<int>(timeoutMs) - static_cast<int>(spent.count()));
+}
+}  // namespace
+
+void CSockConn::ConnectNow() {
+  int f = fd.load();
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_addr.s_addr = htonl(param.nRemoteIp);
+  remote.sin_port = htons(param.nRemotePort);
+  bool bOwnPort = param.nLocalPort == 0;
+  if (bOwnPort) SpreadLocalPort(f);
+  // The attempt completes later; only a full port window is looked at now.
+  if (connect(f, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0 && errno == EADDRNOTAVAIL && bOwnPort) {
+    ClearLocalPortRange(f);
+    connect(f, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+  }
+}
+
+void SetCloseReportMs(uint32_t ms) { g_closeReportMs.store(ms); }
+
+size_t SocketOutLimit(int32_t nMaxBuf) {
+  return std::max<size_t>(256u * 1024u, static_cast<size_t>(std::max(nMaxBuf, 0)) * 8u);
+}
+
+CSockConn::CSockConn(const SocketParam& p, int fdIn)
+    : param(p), fd(fdIn), framer(p.nMaxBuf), nOutLimit(SocketOutLimit(p.nMaxBuf)) {}
+
+CSockConn::~CSockConn() {
+  int f = fd.exchange(-1);
+  if (f >= 0) close(f);
+}
+
+// Off the loop thread a sender may wait for room, as its pacing; the loop
+// thread never waits.
+bool CSockConn::WaitRoom(int fdNow, uint32_t timeoutMs) {
+  auto start = std::chrono::steady_clock::now();
+  {
+    std::unique_lock<std::mutex> lock(outLock);
+    if (!outDrained.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [this] { return out.size() == nOutOff || fd.load() < 0; }))
+      return false;
+  }
+  pollfd pfd{fdNow, POLLOUT, 0};
+  for (;;) {
+    int rc = poll(&pfd, 1, RemainingMs(start, timeoutMs));
+    if (rc > 0) return true;
+    if (rc < 0 && errno == EINTR) continue;
+    return false;
+  }
+}
+
+int CSockConn::Send(const void* data, int32_t len, uint32_t timeoutMs, bool bMore) {
+  int fdNow = fd.load();
+  if (fdNow < 0 || !data || len <= 0) return -1;
+  if (timeoutMs != 0 && !ShareOnOwnLoop(*this) && !WaitRoom(fdNow, timeoutMs)) {
+    OutputDebugLine("CMySocket - select timeout, send data failed.");
+    return 0;
+  }
+  std::unique_lock<std::mutex> lock(outLock);
+  if (fd.load() < 0) return -1;
+  const auto* p = static_cast<const uint8_t*>(data);
+  size_t sent = 0;
+  if (out.size() == nOutOff) {
+    ssize_t n = send(fd.load(), p, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT | (bMore ? MSG_MORE : 0));
+    if (n == len) {
+      CountBytesSent(n);
+      return len;
+    }
+    // Before the connection is up nothing is queued: the attempt may fail.
+    if (n < 0 && (errno != EAGAIN || !bConnected.load())) return static_cast<int>(n);
+    sent = n > 0 ? static_cast<size_t>(n) : 0;
+  }
+  size_t rest = static_cast<size_t>(len) - sent;
+  if (out.size() - nOutOff + rest > nOutLimit) {
+    lock.unlock();
+    DropForBacklog();
+    return 0;
+  }
+  if (nOutOff > 0 && nOutOff >= out.size() / 2) {
+    out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(nOutOff));
+    nOutOff = 0;
+  }
+  out.insert(out.end(), p + sent, p + len);
+  CountBytesSent(len);
+  bool bArm = !bWriteArmed;
+  bWriteArmed = true;
+  lock.unlock();
+  if (bArm) ShareArmWrite(*this);
+  return len;
+}
+
+// A peer that does not read while the device keeps sending is given up, as a
+// recorder drops a viewer that stops reading.
+void CSockConn::DropForBacklog() {
+  OutputDebugLine("CMySocket - send buffer full, close socket!!!!!");
+  CountSlowPeerDrop();
+  Abort();
+}
+
+void CSockConn::Flush() {
+  std::lock_guard<std::mutex> lock(outLock);
+  int f = fd.load();
+  if (f < 0) return;
+  // Clearing the cork pushes every byte a MSG_MORE send left waiting.
+  int zero = 0;
+  setsockopt(f, IPPROTO_TCP, TCP_CORK, &zero, sizeof zero);
+}
+
+void CSockConn::Abort() {
+  std::lock_guard<std::mutex> lock(outLock);
+  int f = fd.load();
+  if (f >= 0) shutdown(f, SHUT_RDWR);
+}
+
+bool CSockConn::WaitSent(uint32_t timeoutMs) {
+  for (uint32_t waited = 0;; waited += kSentPollMs) {
+    int queued = 0;
+    {
+      std::lock_guard<std::mutex> lock(outLock);
+      int f = fd.load();
+      if (f < 0 || ioctl(f, SIOCOUTQ, &queued) != 0) return false;
+      queued += static_cast<int>(out.size() - nOutOff);
+    }
+    if (queued == 0) return true;
+    if (waited >= timeoutMs) return false;
+    SleepMs(kSentPollMs);
+  }
+}
+
+bool CSockConn::FlushOutInLoop() {
+  std::lock_guard<std::mutex> lock(outLock);
+  int f = fd.load();
+  while (f >= 0 && nOutOff < out.size()) {
+    ssize_t n = send(f, out.data() + nOutOff, out.size() - nOutOff, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) return false;
+      break;  // the connection failed: the read side reports it
+    }
+    nOutOff += static_cast<size_t>(n);
+  }
+  out.clear();
+  if (out.capacity() > 65536) std::vector<uint8_t>().swap(out);
+  nOutOff = 0;
+  bWriteArmed = false;
+  outDrained.notify_all();
+  return true;
+}
+
+void CSockConn::CloseFdInLoop() {
+  std::lock_guard<std::mutex> lock(outLock);
+  int f = fd.exchange(-1);
+  outDrained.notify_all();
+  if (f < 0) return;
+  linger lg{1, 0};
+  setsockopt(f, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+  shutdown(f, SHUT_RDWR);
+  close(f);
+}
+
+void CSockConn::MarkReleasedInLoop() {
+  CloseFdInLoop();
+  std::lock_guard<std::mutex> lock(releaseLock);
+  bReleased.store(1);
+  releasedCv.notify_all();
+}
+
+void CSockConn::WaitReleased() {
+  std::unique_lock<std::mutex> lock(releaseLock);
+  auto released = [this] { return bReleased.load() != 0; };
+  if (releasedCv.wait_for(lock, std::chrono::milliseconds(g_closeReportMs.load()), released)) return;
+  // Freeing what the loop may still use would be worse than a late return.
+  OutputDebugLine("CMySocket - wait thread exit failed!");
+  releasedCv.wait(lock, released);
+}

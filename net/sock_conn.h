@@ -1,0 +1,101 @@
+#pragma once
+#include <netinet/in.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "net/framer.h"
+#include "net/socket_param.h"
+
+// One outgoing TCP connection, from one CMySocket::Open to its release. The
+// socket object and the share group that serves it both hold it by
+// shared_ptr, so its memory (descriptor, receive framer, output buffer) stays
+// valid for as long as either may touch it, whatever order they let go in.
+//
+// Threads: the owner's threads (Send, Abort, Flush, WaitSent, the close
+// request), the share group's loop thread (everything marked InLoop, the
+// framer and the callbacks). The descriptor is closed only by the loop, under
+// the output lock and after it left the group's epoll set, so no send can hit
+// a reused descriptor number.
+class CSockConn : public std::enable_shared_from_this<CSockConn> {
+ public:
+  CSockConn(const SocketParam& param, int fd);
+  ~CSockConn();
+  CSockConn(const CSockConn&) = delete;
+  CSockConn& operator=(const CSockConn&) = delete;
+
+  // --- any thread ---
+  // Sends len bytes as one unit: what the kernel does not take now waits in
+  // the output buffer and goes out, in order, when the socket is writable, so
+  // a unit never leaves torn and units never interleave. timeoutMs > 0 waits
+  // first (off the loop thread only) until the output buffer is empty and the
+  // socket writable. Returns len when the unit was taken, 0 on a time-out or
+  // when the output buffer would pass its bound (the connection is then
+  // dropped), -1 without a descriptor, or what send returned on an error.
+  int Send(const void* data, int32_t len, uint32_t timeoutMs, bool bMore);
+  // Puts out at once what a Send with bMore left corked.
+  void Flush();
+  // Shuts the connection down in both directions: every later Send fails and
+  // the loop drops the connection.
+  void Abort();
+  // True when the output buffer and the kernel's send queue are both empty,
+  // waiting up to timeoutMs.
+  bool WaitSent(uint32_t timeoutMs);
+  // Blocks until the loop has released the connection (no callback for it runs
+  // any more and none will), writing "CMySocket - wait thread exit failed!"
+  // once when that takes longer than the report time.
+  void WaitReleased();
+  bool Released() const { return bReleased.load() != 0; }
+
+  // Starts the connection attempt (it completes later). Open calls it, or the
+  // loop's timer when the connect is delayed.
+  void ConnectNow();
+
+  // --- loop thread ---
+  // The connection left its group: descriptor closed (reset), waiters woken.
+  void MarkReleasedInLoop();
+  // Sends queued bytes; true when the output buffer is empty afterwards.
+  bool FlushOutInLoop();
+  // Closes the descriptor with a reset (SO_LINGER 0), under the output lock.
+  void CloseFdInLoop();
+
+  const SocketParam param;
+  std::atomic<int32_t> fd;
+  std::atomic<int32_t> bRunning{1};    // the owner wants it served; cleared by Close or a detach
+  std::atomic<int32_t> bConnected{0};  // the loop saw the connection established
+  std::atomic<int32_t> bReleased{0};   // the loop let go of it
+  std::atomic<int32_t> nGroup{-1};     // share group and slot, set at registration
+  std::atomic<int32_t> nSlot{-1};
+  std::atomic<void*> pShareRun{nullptr};  // the group's run that serves it
+  CFramer framer;                      // loop thread (or the framing-only owner)
+
+  // Loop-thread state.
+  uint64_t nDelayTimer = 0;       // the pending delayed connect, 0 when none
+  int32_t nEmptyReads = 0;        // empty or failed receives in a row
+  bool bConnectFailed = false;    // the attempt failed; no event follows
+  bool bWriteWatched = false;     // EPOLLOUT is in the loop's interest set
+
+ private:
+  bool WaitRoom(int fdNow, uint32_t timeoutMs);
+  void DropForBacklog();
+
+  std::mutex outLock;  // guards out, nOutOff, bWriteArmed and the descriptor's closing
+  std::condition_variable outDrained;
+  std::vector<uint8_t> out;
+  size_t nOutOff = 0;
+  bool bWriteArmed = false;  // the loop has been asked to drain the buffer
+  const size_t nOutLimit;
+  std::mutex releaseLock;
+  std::condition_variable releasedCv;
+};
+
+// Bytes a connection may hold unsent before it is dropped as not reading.
+size_t SocketOutLimit(int32_t nMaxBuf);
+
+// How long Close waits before it reports "CMySocket - wait thread exit
+// failed!" (it goes on waiting). 15000 ms unless tests shorten it.
+void SetCloseReportMs(uint32_t ms);
