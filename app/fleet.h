@@ -110,10 +110,13 @@ class CFleet {
   // Shuts down, destroys and removes every selected row; the others keep
   // their order. Returns the number removed.
   int32_t DeleteDevices(const std::vector<int32_t>& selection);
-  // Splits "REG" at its first ':' and connects the selected devices, or every
-  // device when nothing is selected. Without a ':' writes "dev - register
-  // address error." and touches nothing (returns false).
-  bool GoOnline(const std::vector<int32_t>& selection);
+  // Splits "REG" at its first ':', resolves its host once (an IPv4 address or
+  // a name) and connects the selected devices, or every device when nothing
+  // is selected. Without a ':', or with a host that is empty, cannot be
+  // resolved or is 0.0.0.0, writes "dev - register address error." (and the
+  // reason on a second line), touches nothing and returns false with the
+  // reason in *pWhy.
+  bool GoOnline(const std::vector<int32_t>& selection, std::string* pWhy = nullptr);
   // GoOffline on the selected devices, or every device when none is selected.
   void TakeOffline(const std::vector<int32_t>& selection);
   // The emergency alarm of the first selected device. FLEET_SEND_FAILED asks

@@ -67,16 +67,21 @@ int32_t CFleet::DeleteDevices(const std::vector<int32_t>& selection) {
   return static_cast<int32_t>(clean.size());
 }
 
-bool CFleet::GoOnline(const std::vector<int32_t>& selection) {
+bool CFleet::GoOnline(const std::vector<int32_t>& selection, std::string* pWhy) {
   std::lock_guard<std::mutex> cmd(cmdLock);
   std::string address;
   int32_t port = 0;
-  if (!SplitRegAddress(SettingsReg(settings), address, port)) {
+  std::string why = "the register server " + SettingsReg(settings) + " has no ':' before its port";
+  uint32_t ip = 0;
+  bool bSplit = SplitRegAddress(SettingsReg(settings), address, port);
+  if (!bSplit || !ResolveServerHost(address, &ip, &why)) {
     OutputDebugLine("dev - register address error.");
+    if (bSplit) DebugPrintf("dev - register server %s refused: %s", address.c_str(), why.c_str());
+    if (pWhy) *pWhy = why;
     return false;
   }
   for (CDevQ5* dev : Targets(selection)) {
-    dev->SetServer(address.c_str(), port);
+    dev->SetServer(address.c_str(), port, ip);
     dev->ConnectReg();
   }
   return true;

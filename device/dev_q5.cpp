@@ -19,16 +19,6 @@ std::atomic<int32_t>& EmergencyAlarmCounter() {
   return counter;
 }
 
-uint32_t AddressTextToIp(const char* text) {
-  int a = 0, b = 0, c = 0, d = 0;
-  sscanf(text ? text : "", "%d.%d.%d.%d", &a, &b, &c, &d);
-  uint32_t ip = static_cast<uint32_t>(a);
-  ip = (ip << 8) | static_cast<uint32_t>(b);
-  ip = (ip << 8) | static_cast<uint32_t>(c);
-  ip = (ip << 8) | static_cast<uint32_t>(d);
-  return ip;
-}
-
 CDevQ5::CDevQ5() {
   uint32_t t = GetTickCount();
   nSpeedAlarmUid = t;
@@ -53,11 +43,16 @@ int CDevQ5::ConnectReg() {
   SocketParam p;
   p.nMode = SOCK_MODE_CONNECT;
   p.nMaxBuf = DEV_SIGNAL_MAX_BUF;
-  p.nRemoteIp = AddressTextToIp(GetServerIp().c_str());
+  p.nRemoteIp = nServerAddr.load();
   p.nRemotePort = static_cast<uint16_t>(nServerPort.load());
   p.pfnCallback = &CDevQ5::OnSocketEvent;
   p.pUser = this;
-  if (sigSocket.Open(p) != 0) OutputDebugLine("dev - create socket failed.");
+  // A failed open (no address, no room in the share table) counts as a failed
+  // connect: the tick tries again after the reconnect period.
+  if (sigSocket.Open(p) != 0) {
+    OutputDebugLine("dev - create socket failed.");
+    nConnectFailures.fetch_add(1);
+  }
   dwLastConnect.store(GetTickCount());
   bWantOnline.store(1);
   return 0;
@@ -122,10 +117,26 @@ bool CDevQ5::SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int 
 
 void CDevQ5::SetId(const char* id) { CopyText(szId, sizeof szId, id); }
 
-void CDevQ5::SetServer(const char* ip, int32_t port) {
+void CDevQ5::SetServer(const char* host, int32_t port, uint32_t ip) {
   std::lock_guard<std::mutex> lock(textLock);
-  CopyText(szServerIp, sizeof szServerIp, ip);
+  CopyText(szServerIp, sizeof szServerIp, host);
   nServerPort.store(port);
+  nServerAddr.store(ip);
+}
+
+void CDevQ5::SetServer(const char* host, int32_t port) {
+  uint32_t ip = 0;
+  std::string why;
+  ResolveServerHost(host ? host : "", &ip, &why);
+  SetServer(host, port, ip);
+}
+
+void CDevQ5::RefreshServerAddress() {
+  std::string host = GetServerIp();
+  if (IsNumericHost(host)) return;
+  uint32_t ip = 0;
+  std::string why;
+  if (ResolveServerHost(host, &ip, &why)) nServerAddr.store(ip);
 }
 
 std::string CDevQ5::GetServerIp() const {

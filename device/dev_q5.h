@@ -9,6 +9,7 @@
 #include "device/device_properties.h"
 #include "device/stream_slot.h"
 #include "net/my_socket.h"
+#include "net/resolve.h"
 
 constexpr int32_t DEV_ID_SIZE = 40;          // at most 39 characters
 constexpr int32_t DEV_SERVER_IP_SIZE = 80;   // at most 79 characters
@@ -78,6 +79,10 @@ class CDevQ5 {
   std::atomic<int32_t> bWantOnline{0};
   char szServerIp[DEV_SERVER_IP_SIZE] = {};  // guarded by textLock
   std::atomic<int32_t> nServerPort{0};
+  std::atomic<uint32_t> nServerAddr{0};  // szServerIp resolved (host order); 0: none
+  // Opens of the signalling connection that failed at once (no address, no
+  // room in the share table); each is retried like a refused connect.
+  std::atomic<int32_t> nConnectFailures{0};
   char szId[DEV_ID_SIZE] = {};  // written before the device is shared
   int32_t nDevType = 0;
   std::atomic<int32_t> bOnline{0};
@@ -111,7 +116,14 @@ class CDevQ5 {
 
   // --- texts shared across threads ---
   void SetId(const char* id);
-  void SetServer(const char* ip, int32_t port);
+  // The register server: its host text, port and resolved address (0 when
+  // it has none: connects then fail and are retried).
+  void SetServer(const char* host, int32_t port, uint32_t ip);
+  // The same, resolving host here (a name lookup may block).
+  void SetServer(const char* host, int32_t port);
+  // Looks a host name up again (the address behind it may have moved after
+  // a failed connect). Driver thread.
+  void RefreshServerAddress();
   std::string GetServerIp() const;
   void SetFramePath(const char* path);
   std::string GetFramePath() const;
@@ -174,6 +186,3 @@ class CDevQ5 {
 // Process-wide counter of emergency alarm numbers (starts at 1).
 std::atomic<int32_t>& EmergencyAlarmCounter();
 
-// Address text to number: up to four "%d.%d.%d.%d" numbers (missing ones 0)
-// combined as ((a << 8 | b) << 8 | c) << 8 | d in 32-bit arithmetic.
-uint32_t AddressTextToIp(const char* text);

@@ -74,6 +74,7 @@ void CDevQ5::Tick() {
   }
   if (PeriodDue(dwNow, dwLastConnect.load(), kReconnectPeriodMs)) {
     CloseSignal();
+    RefreshServerAddress();
     ConnectReg();
   }
 }

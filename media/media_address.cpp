@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "device/dev_q5.h"
+#include "net/resolve.h"
 #include "net/json_read.h"
 
 namespace {
@@ -17,8 +17,8 @@ bool ReadAddressText(const Json::Value& v, std::string* text) {
   return true;
 }
 
-uint32_t HostOf(const std::string& text, size_t colon, const char* szServerIp, bool bEmptyIsServer) {
-  if (colon == 0) return bEmptyIsServer ? AddressTextToIp(szServerIp) : 0;
+uint32_t HostOf(const std::string& text, size_t colon, uint32_t nServerIp, bool bEmptyIsServer) {
+  if (colon == 0) return bEmptyIsServer ? nServerIp : 0;
   return AddressTextToIp(text.substr(0, colon).c_str());
 }
 
@@ -28,7 +28,7 @@ uint16_t PortOf(const std::string& text, size_t colon) {
 
 }  // namespace
 
-bool ResolveMediaAddress(int32_t nRules, const Json::Value& ipAndPort, const char* szServerIp, int32_t nServerPort,
+bool ResolveMediaAddress(int32_t nRules, const Json::Value& ipAndPort, uint32_t nServerIp, int32_t nServerPort,
                          MediaAddress* out) {
   std::string text;
   bool bText = ReadAddressText(ipAndPort, &text);
@@ -38,14 +38,14 @@ bool ResolveMediaAddress(int32_t nRules, const Json::Value& ipAndPort, const cha
     switch (nRules) {
       case MEDIA_ADDR_LIVE: return false;
       case MEDIA_ADDR_RECORDING:
-        out->nIp = AddressTextToIp(text.empty() ? szServerIp : text.c_str());
+        out->nIp = text.empty() ? nServerIp : AddressTextToIp(text.c_str());
         break;
-      default: out->nIp = AddressTextToIp(szServerIp); break;
+      default: out->nIp = nServerIp; break;
     }
     out->nPort = serverPort;
     return true;
   }
-  out->nIp = HostOf(text, colon, szServerIp, nRules != MEDIA_ADDR_TALK);
+  out->nIp = HostOf(text, colon, nServerIp, nRules != MEDIA_ADDR_TALK);
   out->nPort = PortOf(text, colon);
   if (nRules == MEDIA_ADDR_RECORDING && out->nPort == 0) out->nPort = serverPort;
   return true;

@@ -20,12 +20,14 @@ struct MediaAddress {
 // ("a.b.c.d:port"): the host numbers are read as by AddressTextToIp, the port
 // with atoi and kept as 16 bits. A value that is not a string counts as absent.
 //   talk:      absent or no colon -> the register server's host and port
-//              (whatever the text); empty host -> 0.0.0.0; port 0 kept.
+//              (whatever the text); empty host -> 0.0.0.0 (which the socket
+//              refuses); port 0 kept.
 //   live:      absent or no colon -> refused (false); empty host -> the
 //              register server's host; port 0 kept.
 //   recording: absent or no colon -> host from the whole text (the register
 //              server's when empty) and the register server's port; empty
 //              host -> the register server's host; port 0 -> its port.
+// nServerIp is the register server's resolved address (host order).
 // Returns false only when the live rules refuse the value. Pure, any thread.
-bool ResolveMediaAddress(int32_t nRules, const Json::Value& ipAndPort, const char* szServerIp, int32_t nServerPort,
+bool ResolveMediaAddress(int32_t nRules, const Json::Value& ipAndPort, uint32_t nServerIp, int32_t nServerPort,
                          MediaAddress* out);

@@ -53,8 +53,7 @@ void ClaimSlot(CDevQ5& dev, StreamSlot& s, int32_t nKind, const char* name) {
 
 MediaAddress ResolveFor(CDevQ5& dev, int32_t nRules, const Json::Value& request, bool* bOk) {
   MediaAddress addr;
-  std::string serverIp = dev.GetServerIp();
-  *bOk = ResolveMediaAddress(nRules, Param(request, "IPANDPORT"), serverIp.c_str(), dev.nServerPort.load(), &addr);
+  *bOk = ResolveMediaAddress(nRules, Param(request, "IPANDPORT"), dev.nServerAddr.load(), dev.nServerPort.load(), &addr);
   return addr;
 }
 

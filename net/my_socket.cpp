@@ -69,11 +69,11 @@ int CMySocket::Open(const SocketParam& p) {
   Close();
   if (p.nMode == SOCK_MODE_NONE) return 0;
   if (p.nMode != SOCK_MODE_CONNECT) return 1;
+  // 0.0.0.0 would reach this machine, never the server that was meant.
+  if (p.nRemoteIp == 0) return 1;
   char ipText[32];
   FormatIp(p.nRemoteIp, ipText, sizeof ipText);
   DebugPrintf("CMySocket - connect to %s:%u", ipText, static_cast<unsigned>(p.nRemotePort));
-  // 0.0.0.0 would reach this machine, never the server that was meant.
-  if (p.nRemoteIp == 0) return 1;
   int fd = MakeStreamSocket(p);
   if (fd < 0) return 1;
   auto conn = std::make_shared<CSockConn>(p, fd);

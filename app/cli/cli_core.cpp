@@ -79,9 +79,9 @@ int32_t CmdOnline(CommandContext& c) {
   std::vector<int32_t> sel;
   std::string why;
   if (!ParseIndices(c, 1, sel, why)) return Usage(c, kOnlineUsage, why);
-  if (!c.fleet.GoOnline(sel)) {
-    Say(c.out, "register address error: REG has no ':'");
-    return CLI_OK;
+  if (!c.fleet.GoOnline(sel, &why)) {
+    Say(c.out, "error: " + why + "; nothing was connected");
+    return CLI_ERROR;
   }
   Say(c.out, sel.empty() ? "online: every device" : "online: " + std::to_string(sel.size()) + " devices");
   return CLI_OK;

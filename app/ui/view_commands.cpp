@@ -25,7 +25,9 @@ void CzelView::OnDeleteDevice() {
 }
 
 void CzelView::OnOnline() {
-  if (Ready()) pFleet->GoOnline(Selection());
+  std::string why;
+  if (Ready() && !pFleet->GoOnline(Selection(), &why))
+    ShowToolMessage(this, QString::fromStdString("Nothing was connected: " + why + "."));
 }
 
 void CzelView::OnOffline() {

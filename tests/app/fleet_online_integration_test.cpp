@@ -101,6 +101,29 @@ TEST_F(FleetOnlineTest, OfflineOfManyDevicesClosesEveryConnectionWithoutEvents) 
   EXPECT_EQ(CountTexts(server, "\"OPERATION\":\"CONNECT\""), kCount);
 }
 
+// A server that cannot be reached as written is refused with the reason;
+// nothing silently connects to this machine instead (0.0.0.0).
+TEST_F(FleetOnlineTest, RegThatCannotBeUsedConnectsNothingAndSaysWhy) {
+  fleet.AddDevices("N", 3);
+  const std::pair<const char*, const char*> refused[] = {
+      {":5556", "the register server has no host"},
+      {"no-such-host.invalid:5556", "the name no-such-host.invalid cannot be resolved"},
+      {"0.0.0.0:5556", "0.0.0.0 is not a register server address"},
+  };
+  for (const auto& [reg, reason] : refused) {
+    fleet.ApplySettings(reg, "");
+    std::string why;
+    EXPECT_FALSE(fleet.GoOnline({}, &why)) << reg;
+    EXPECT_EQ(why.rfind(reason, 0), 0u) << why;
+  }
+  EXPECT_EQ(capture.Count("dev - register address error."), 3);
+  EXPECT_EQ(capture.Count("dev - CDevQ5::ConnectReg"), 0);
+  // A host name that resolves is as good as an address.
+  fleet.ApplySettings("localhost:" + std::to_string(server.Port()), "");
+  ASSERT_TRUE(fleet.GoOnline({0}));
+  EXPECT_TRUE(server.WaitForConnections(1, kWaitMs));
+}
+
 TEST_F(FleetOnlineTest, RegWithoutColonConnectsNothingAndLogsTheError) {
   fleet.AddDevices("N", 3);
   fleet.ApplySettings("127.0.0.1", "");

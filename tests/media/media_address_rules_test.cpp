@@ -8,7 +8,6 @@ namespace {
 
 constexpr uint32_t Ip(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { return a << 24 | b << 16 | c << 8 | d; }
 
-const char* kServer = "192.168.7.9";
 constexpr int32_t kServerPort = 6608;
 const uint32_t kServerIp = Ip(192, 168, 7, 9);
 
@@ -22,7 +21,7 @@ Resolved Resolve(int32_t rules, const Json::Value& v) {
   MediaAddress a;
   a.nIp = 0xDEADBEEF;
   a.nPort = 1;
-  bool ok = ResolveMediaAddress(rules, v, kServer, kServerPort, &a);
+  bool ok = ResolveMediaAddress(rules, v, kServerIp, kServerPort, &a);
   return {ok, a.nIp, a.nPort};
 }
 

@@ -129,7 +129,7 @@ TEST_F(CliCoreTest, SetTakesTheRestOfTheLineAsTheFrameFileAndKeepsItWhenLeftOut)
   EXPECT_EQ(fleet.Vf(), "/clips/with space/a.264");
   fleet.WithDevice(0, [](CDevQ5& d) { EXPECT_EQ(d.GetFramePath(), "/clips/with space/a.264"); });
   // An address without a colon is stored; Online then reports it and connects nothing.
-  EXPECT_EQ(Run("online"), "register address error: REG has no ':'\n");
+  EXPECT_EQ(Run("online", CLI_ERROR), "error: the register server 10.0.0.9 has no ':' before its port; nothing was connected\n");
   EXPECT_TRUE(capture.Has("dev - register address error."));
   fleet.WithDevice(0, [](CDevQ5& d) { EXPECT_EQ(d.bWantOnline.load(), 0); });
 }
