@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+// ERRORCODE of the reply to a media request the device cannot serve.
+constexpr int32_t MEDIA_REPLY_FAILED = 1;
+
 // Payload bytes a download announces in its reply and sends before it ends.
 constexpr int32_t DOWNLOAD_FILE_SIZE = 30000000;
 

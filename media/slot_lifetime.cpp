@@ -1,5 +1,8 @@
+#include <string>
+
 #include "device/dev_q5.h"
 #include "media/slot_state.h"
+#include "platform/debug_log.h"
 #include "platform/sleep.h"
 #include "platform/tick.h"
 
@@ -16,7 +19,9 @@ void CDevQ5::ReapSlots() {
   for (StreamSlot& s : streams) {
     if (!s.bInUse.load()) continue;
     uint32_t state = s.nClaimState.load();
-    if (SlotReclaimDue(s, state, GetTickCount())) ReclaimSlot(s, state);
+    if (!SlotReclaimDue(s, state, GetTickCount())) continue;
+    std::string name = s.szStreamName;  // the slot is free once reclaimed
+    if (ReclaimSlot(s, state)) DebugPrintf("dev - stream %s never started, slot reset.", name.c_str());
   }
 }
 

@@ -22,6 +22,20 @@ const Json::Value& Param(const Json::Value& request, const char* key) {
 
 uint32_t ChannelOf(const Json::Value& request) { return static_cast<uint32_t>(JsonInt(Param(request, "CHANNEL"))); }
 
+// The request's stream name into name. A name too long for a slot is answered
+// with the failure reply (ERRORCODE 1) instead of being served under a cut
+// name or left without an answer; a name that is no text gets no reply.
+bool TakeStreamName(CDevQ5& dev, const Json::Value& request, const char* op, bool bSession, char* name) {
+  if (ReadStreamName(request, name)) return true;
+  std::string full;
+  if (!JsonString(Param(request, "STREAMNAME"), &full) || full.find('\0') != std::string::npos) return false;
+  OutputDebugLine("dev - stream name too long.");
+  Json::Value reply = BuildMediaReply(request, op, full.c_str(), bSession, 0);
+  reply["RESPONSE"]["ERRORCODE"] = MEDIA_REPLY_FAILED;
+  dev.SendSignalPacket(reply, 1000, 1);
+  return false;
+}
+
 // The first free slot in index order, or null after "dev - resource not enough".
 StreamSlot* FindFreeSlot(CDevQ5& dev) {
   for (StreamSlot& s : dev.streams) {
@@ -80,7 +94,7 @@ void OpenMediaConnection(StreamSlot& s, const MediaAddress& addr, uint32_t delay
 
 int CDevQ5::OnRequestTalk(const Json::Value& request) {
   char name[STREAM_NAME_SIZE];
-  if (!ReadStreamName(request, name)) return 1;
+  if (!TakeStreamName(*this, request, "REQUESTTALK", false, name)) return 1;
   StreamSlot* s = FindFreeSlot(*this);
   if (!s) return 1;
   ClaimSlot(*this, *s, STREAM_TALK, name);
@@ -94,7 +108,7 @@ int CDevQ5::OnRequestTalk(const Json::Value& request) {
 
 int CDevQ5::OnRequestAliveVideo(const Json::Value& request) {
   char name[STREAM_NAME_SIZE];
-  if (!ReadStreamName(request, name)) return 1;
+  if (!TakeStreamName(*this, request, "REQUESTALIVEVIDEO", false, name)) return 1;
   StreamSlot* s = FindStreamToJoin(*this, name);
   if (s) {
     // The running sender serves the added channels from its next chunk on.
@@ -122,7 +136,7 @@ int CDevQ5::OnRequestAliveVideo(const Json::Value& request) {
 // is left as it was: downloads ignore it.
 int CDevQ5::OnRequestDownloadVideo(const Json::Value& request) {
   char name[STREAM_NAME_SIZE];
-  if (!ReadStreamName(request, name)) return 1;
+  if (!TakeStreamName(*this, request, "REQUESTDOWNLOADVIDEO", true, name)) return 1;
   StreamSlot* s = FindFreeSlot(*this);
   if (!s) return 1;
   ClaimSlot(*this, *s, STREAM_DOWNLOAD, name);
@@ -135,7 +149,7 @@ int CDevQ5::OnRequestDownloadVideo(const Json::Value& request) {
 
 int CDevQ5::OnRequestRemotePlayback(const Json::Value& request) {
   char name[STREAM_NAME_SIZE];
-  if (!ReadStreamName(request, name)) return 1;
+  if (!TakeStreamName(*this, request, "REQUESTREMOTEPLAYBACK", true, name)) return 1;
   StreamSlot* s = FindFreeSlot(*this);
   if (!s) return 1;
   ClaimSlot(*this, *s, STREAM_PLAYBACK, name);

@@ -76,7 +76,6 @@ TEST_F(MediaRequestTest, RefusedRequestsSendNoReplyAndHoldNoSlot) {
   rig.Send(CMediaRig::Request("REQUESTALIVEVIDEO", "cam", "10.1.2.3"));  // live needs a colon
   rig.Send(CMediaRig::Request("REQUESTALIVEVIDEO", "cam", Json::Value()));
   rig.Send(CMediaRig::Request("REQUESTALIVEVIDEO", "cam", 6000));
-  rig.Send(CMediaRig::Request("REQUESTTALK", std::string(40, 'n'), rig.MediaAddr()));  // name too long
   Json::Value numeric = CMediaRig::Request("REQUESTREMOTEPLAYBACK", "x", rig.MediaAddr());
   numeric["PARAMETER"]["STREAMNAME"] = 7;
   rig.Send(numeric);
@@ -88,6 +87,34 @@ TEST_F(MediaRequestTest, RefusedRequestsSendNoReplyAndHoldNoSlot) {
   EXPECT_EQ(rig.Replies("REQUESTTALK").size(), 1u);
   EXPECT_EQ(rig.InUse(), 1);
   EXPECT_STREQ(rig.dev->streams[0].szStreamName, std::string(39, 'n').c_str());
+}
+
+// The second between a download's reply and its connection is a timer: the
+// signalling thread answers the next request at once instead of after it.
+TEST_F(MediaRequestTest, DownloadSetUpHoldsNoOtherRequestBack) {
+  rig.Send(CMediaRig::Request("REQUESTDOWNLOADVIDEO", "dl", rig.MediaAddr()));
+  Json::Value query;
+  query["MODULE"] = "DEVEMM";
+  query["OPERATION"] = "GETDEVVERSIONINFO";
+  query["PARAMETER"]["SERIAL"] = 2;
+  rig.Send(query);
+  ASSERT_TRUE(rig.srv.WaitForOperation(rig.nSigConn, "GETDEVVERSIONINFO", 1, 5000));
+  EXPECT_EQ(rig.srv.ConnectionCount(), 1);  // the download's connection is still to come
+  EXPECT_GT(rig.srv.WaitForStream("dl", 5000), 0);
+}
+
+// A name too long for a slot is answered with the failure reply, not left
+// unanswered, and claims nothing.
+TEST_F(MediaRequestTest, OverlongStreamNameIsAnsweredWithAFailure) {
+  std::string name(40, 'n');
+  rig.Send(CMediaRig::Request("REQUESTDOWNLOADVIDEO", name, rig.MediaAddr()));
+  ASSERT_TRUE(rig.srv.WaitForOperation(rig.nSigConn, "REQUESTDOWNLOADVIDEO", 1, 5000));
+  std::vector<std::string> replies = rig.Replies("REQUESTDOWNLOADVIDEO");
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0], "{\"MODULE\":\"MEDIASTREAMMODEL\",\"OPERATION\":\"REQUESTDOWNLOADVIDEO\",\"RESPONSE\":{\"ERRORCODE\":1,"
+                        "\"SERIAL\":1,\"STREAMNAME\":\"" + name + "\"},\"SESSION\":\"\"}");
+  EXPECT_TRUE(capture.Has("dev - stream name too long."));
+  EXPECT_EQ(rig.InUse(), 0);
 }
 
 TEST_F(MediaRequestTest, FiftyFirstRequestOfAnyKindFindsNoSlotAndNeverStartedSlotsComeBack) {
@@ -116,6 +143,8 @@ TEST_F(MediaRequestTest, FiftyFirstRequestOfAnyKindFindsNoSlotAndNeverStartedSlo
   EXPECT_EQ(rig.InUse(), 0);
   EXPECT_EQ(rig.dev->nSlotsInUse.load(), 0);
   for (const StreamSlot& s : rig.dev->streams) EXPECT_FALSE(s.mediaSocket.IsOpen());
+  EXPECT_EQ(capture.CountContaining("never started, slot reset."), MAX_STREAMS);
+  EXPECT_TRUE(capture.Has("dev - stream s49 never started, slot reset."));
 }
 
 TEST_F(MediaRequestTest, SlotLostBeforeTheCreateStreamAnswerComesBack) {
