@@ -96,6 +96,7 @@ std::string CFleet::StatusText(int32_t row) const {
 }
 
 bool CFleet::WithDevice(int32_t row, const std::function<void(CDevQ5&)>& fn) const {
+  std::lock_guard<std::mutex> tick(tickLock);
   std::lock_guard<std::mutex> lock(rowsLock);
   if (row < 0 || static_cast<size_t>(row) >= rows.size()) return false;
   fn(*rows[static_cast<size_t>(row)].pDevice);
@@ -168,6 +169,8 @@ void CFleet::AppendRows(std::vector<FleetRow>& fresh) {
 // Runs without the row lock: the rows are already out of the driver's reach,
 // and Shutdown may wait for media senders.
 void CFleet::DestroyDevices(std::vector<FleetRow>& doomed) {
+  // The rows are gone already; a Tick that began before may still run.
+  { std::lock_guard<std::mutex> tick(tickLock); }
   for (FleetRow& row : doomed) {
     row.pDevice->Shutdown();
     row.pDevice.reset();

@@ -68,9 +68,9 @@ struct FleetStats {
 // they are serialised among themselves by the command lock, and only commands
 // destroy devices. The read operations (RowCount, RowInfo, StatusText, Stats
 // ...) take only the row lock and may be called from any thread, the
-// listener's callbacks included. The driver thread takes the row lock for one
-// row at a time (the row's image and its Tick), so a command waits at most for
-// one Tick, and a device is never destroyed while it is ticked.
+// listener's callbacks included. The driver thread takes the row lock only to
+// read one row and set its image, never during a Tick, so a read never waits
+// for a Tick; a device is never destroyed while it is ticked (the tick lock).
 class CFleet {
  public:
   // dir: where devset.txt, list.txt and gps.txt lie (the executables pass
@@ -154,8 +154,8 @@ class CFleet {
   // row is out of range.
   std::string StatusText(int32_t row) const;
   FleetStats Stats() const;
-  // Runs fn on the row's device with the row lock held (the driver waits
-  // meanwhile); fn must not call the fleet. False when row is out of range.
+  // Runs fn on the row's device with the tick and row locks held (the driver
+  // waits meanwhile); fn must not call the fleet. False when row is out of range.
   bool WithDevice(int32_t row, const std::function<void(CDevQ5&)>& fn) const;
   // The last title and status pane texts given to the listener.
   std::string Title() const;
@@ -188,6 +188,7 @@ class CFleet {
   IFleetListener* const pListener;
 
   std::mutex cmdLock;           // serialises the commands
+  mutable std::mutex tickLock;  // held by the driver for one Tick; taken before rowsLock
   mutable std::mutex rowsLock;  // guards rows (structure and images) and the texts below
   std::vector<FleetRow> rows;
   std::string szTitle;

@@ -28,23 +28,30 @@ void CFleet::RunDriver() {
 }
 
 // One pass: the row count is read afresh, then each row's image is taken from
-// its device's bOnline just before the device's Tick. The row lock is held for
-// one row at a time, so commands wait at most one Tick, and rows removed
+// its device's bOnline just before the device's Tick. The row lock is held
+// only to read the row, never during a Tick, so a repaint never waits for the
+// driver; the tick lock, held for one Tick at a time, keeps a removed device
+// alive until its Tick is over (DestroyDevices waits for it). Rows removed
 // meanwhile end the pass early. A stop request ends the pass between rows.
 void CFleet::DriverPass() {
   size_t count = static_cast<size_t>(RowCount());
   for (size_t i = 0; i < count; ++i) {
     int32_t changed = -1;
     {
-      std::lock_guard<std::mutex> lock(rowsLock);
-      if (bStopDriver.load() || i >= rows.size()) return;
-      FleetRow& row = rows[i];
-      int32_t image = row.pDevice->bOnline.load() ? 1 : 0;
-      if (image != row.nImage) {
-        row.nImage = image;
-        changed = image;
+      std::lock_guard<std::mutex> tick(tickLock);
+      CDevQ5* dev = nullptr;
+      {
+        std::lock_guard<std::mutex> lock(rowsLock);
+        if (bStopDriver.load() || i >= rows.size()) return;
+        FleetRow& row = rows[i];
+        dev = row.pDevice.get();
+        int32_t image = dev->bOnline.load() ? 1 : 0;
+        if (image != row.nImage) {
+          row.nImage = image;
+          changed = image;
+        }
       }
-      row.pDevice->Tick();
+      dev->Tick();
     }
     if (changed >= 0 && pListener) pListener->OnRowImage(static_cast<int32_t>(i), changed);
   }

@@ -42,7 +42,7 @@ int DownloadVideoThread(void* param) {
   int32_t nFailures = 0;
   if (!dev.bStopping.load()) {
     while (nCounted < DOWNLOAD_FILE_SIZE && nFailures <= MEDIA_MAX_FAILURES) {
-      if (SendMediaPacket(slot.mediaSocket, packet, kPacketLen, MEDIA_SEND_TIMEOUT_MS) > 0) {
+      if (slot.mediaSocket.Send(packet, kPacketLen, MEDIA_SEND_TIMEOUT_MS) > 0) {
         nFailures = 0;
         nCounted += DOWNLOAD_BLOCK;
       } else {

@@ -7,7 +7,6 @@ CFrameFileWriter::~CFrameFileWriter() { Close(); }
 bool CFrameFileWriter::Create(const char* path) {
   Close();
   pFile = fopen(path, "wb");
-  nWritten = 0;
   bFailed = false;
   return pFile != nullptr;
 }
@@ -18,7 +17,6 @@ void CFrameFileWriter::Append(const void* data, size_t len) {
     return;
   }
   if (len > 0 && fwrite(data, 1, len, pFile) != len) bFailed = true;
-  nWritten += static_cast<int64_t>(len);
 }
 
 bool CFrameFileWriter::Close() {

@@ -17,11 +17,9 @@ class CFrameFileWriter {
   void Append(const void* data, size_t len);
   // Flushes and closes; false when any write, the flush or the close failed.
   bool Close();
-  int64_t BytesWritten() const { return nWritten; }
 
  private:
   FILE* pFile = nullptr;
-  int64_t nWritten = 0;
   bool bFailed = false;
 };
 

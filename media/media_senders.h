@@ -25,16 +25,3 @@ constexpr int32_t DOWNLOAD_BLOCK = 8000;
 constexpr int32_t PLAYBACK_BLOCK = 8000;
 constexpr int32_t TALK_PAYLOAD = 80;
 constexpr uint32_t TALK_PERIOD_MS = 200;
-
-// Longest wait for the rest of a packet the connection took only in part.
-constexpr uint32_t MEDIA_TAIL_WAIT_MS = 1000;
-
-// Sends one whole media packet. A connection may take only part of it in one
-// call; the rest follows in further calls, each waiting up to timeoutMs (or
-// MEDIA_TAIL_WAIT_MS when timeoutMs is 0) for room, so that packets never
-// leave torn. Returns len when the whole packet left, 0 or less when none of
-// it did (the result of the first call). When the rest cannot follow, the
-// byte stream can no longer be parsed by the peer: the connection is aborted
-// and 0 returned, so the stream ends as if the connection were lost.
-// Sender threads; one sender per socket.
-int32_t SendMediaPacket(CMySocket& sock, const uint8_t* data, int32_t len, uint32_t timeoutMs);

@@ -73,7 +73,7 @@ void CPlaySender::SendBlock() {
   for (int32_t ch = 0; ch < kPlaybackChannels; ++ch) {
     packet[2] = static_cast<uint8_t>(ch);
     packet[3] = 0;
-    if (SendMediaPacket(slot.mediaSocket, packet, nBlockLen + PACKET_HEAD_LEN, MEDIA_SEND_TIMEOUT_MS) > 0) {
+    if (slot.mediaSocket.Send(packet, nBlockLen + PACKET_HEAD_LEN, MEDIA_SEND_TIMEOUT_MS) > 0) {
       nFailures = 0;
       bPending = false;
     } else {

@@ -113,7 +113,7 @@ void CLiveSender::SendToChannels(const FrameInfo& info) {
     if (nFailed & bit) continue;
     packet[2] = static_cast<uint8_t>(i);
     packet[3] = 0;
-    if (SendMediaPacket(slot.mediaSocket, packet, info.nTotalLen + PACKET_HEAD_LEN, MEDIA_SEND_TIMEOUT_MS) <= 0) {
+    if (slot.mediaSocket.Send(packet, info.nTotalLen + PACKET_HEAD_LEN, MEDIA_SEND_TIMEOUT_MS) <= 0) {
       nFailed |= bit;
       OutputDebugLine("dev - send data failed.");
     }

@@ -12,7 +12,7 @@ int TalkThread(void* param) {
   uint8_t packet[PACKET_HEAD_LEN + TALK_PAYLOAD] = {};
   WritePacketHead(packet, NTYPE_TALK, 0, TALK_PAYLOAD);
   while (!slot.bStop.load()) {
-    SendMediaPacket(slot.mediaSocket, packet, static_cast<int32_t>(sizeof packet), 0);
+    slot.mediaSocket.Send(packet, static_cast<int32_t>(sizeof packet), 0);
     SleepMs(TALK_PERIOD_MS);
   }
   FinishSlot(slot);
