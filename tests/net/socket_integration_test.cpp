@@ -391,7 +391,7 @@ TEST_F(SocketTest, UnframableBytesCloseTheConnectionAtOnce) {
   ASSERT_TRUE(probe.WaitFor(SOCK_EVENT_CLOSED, 1, kWait));
   EXPECT_TRUE(server.WaitForClosed(1, kWait));
   EXPECT_TRUE(capture.Has("CMySocket - WriteToBuffer failed.!!!!!!!!!!"));
-  EXPECT_FALSE(sock.IsOpen());
+  EXPECT_TRUE(WaitUntil([&] { return !sock.IsOpen(); }, kWait));
   sock.Close();
 }
 

@@ -50,7 +50,8 @@ const StreamRecord* CStreamTable::Find(const std::string& name) const {
   return nullptr;
 }
 
-void CStreamTable::End(const std::string& name) {
+void CStreamTable::End(const std::string& nameIn) {
+  const std::string name = nameIn;  // callers pass the record's own name, which goes below
   auto it = streams.find(name);
   if (it == streams.end()) return;
   ended.push_back(std::move(it->second));
