@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "media/stream_set.h"
 #include "net/traffic_counters.h"
 
 CFleet::CFleet(std::string dir, IFleetListener* listener)
-    : szExeDir(std::move(dir)), pListener(listener) {}
+    : szExeDir(std::move(dir)), pListener(listener) {
+  InstallMediaStreams();  // the fleet's devices serve media requests
+}
 
 CFleet::~CFleet() {
   std::lock_guard<std::mutex> cmd(cmdLock);
@@ -118,11 +121,7 @@ FleetStats CFleet::Stats() const {
         ++st.nOffline;
       st.nGpsSent += dev.nGpsSent.load(std::memory_order_relaxed);
       st.nAlarmsSent += dev.nAlarmsSent.load(std::memory_order_relaxed);
-      for (const StreamSlot& slot : dev.streams) {
-        if (!slot.bInUse.load(std::memory_order_relaxed)) continue;
-        int32_t kind = slot.nKind.load(std::memory_order_relaxed);
-        if (kind >= 0 && kind < 4) ++st.nStreams[kind];
-      }
+      if (const IStreamSet* streams = dev.Streams()) streams->CountClaimed(st.nStreams);
     }
   }
   st.nBytesSent = BytesSent();

@@ -27,7 +27,7 @@ CDevQ5::CDevQ5() {
   nSosUid.store(t + 500123u);
   uint32_t t2 = GetTickCount();
   dwNow = dwLastKeepAlive = dwLastAlarm = dwLastGps = t2;
-  for (StreamSlot& s : streams) s.pDevice = this;
+  if (StreamSetMaker maker = GetStreamSetMaker()) pStreams = maker(*this);
 }
 
 CDevQ5::~CDevQ5() {
@@ -103,7 +103,7 @@ void CDevQ5::Shutdown() {
   bWantOnline.store(0);
   CloseSignal();
   bOnline.store(0);
-  StopStreams();
+  if (pStreams) pStreams->StopAll();
 }
 
 void CDevQ5::PrepareExit() {

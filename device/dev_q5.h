@@ -7,7 +7,7 @@
 #include <string>
 
 #include "device/device_properties.h"
-#include "device/stream_slot.h"
+#include "device/stream_set.h"
 #include "net/my_socket.h"
 #include "net/resolve.h"
 
@@ -19,7 +19,8 @@ constexpr int32_t DEV_MEDIA_MAX_BUF = 600000;
 
 // One simulated vehicle recorder: its signalling connection to the Register
 // Server, its identity, its seven behaviour settings, the counters and timers
-// of its periodic uploads, and its 50 media stream slots.
+// of its periodic uploads, and its media streams (an IStreamSet, made by the
+// maker installed at start-up; none without one).
 //
 // Threads: the operator's thread (ConnectReg, GoOffline, Shutdown, settings),
 // the driver thread (Tick), the share thread of sigSocket (OnSocketEvent and
@@ -54,12 +55,7 @@ class CDevQ5 {
   uint32_t dwLastGps = 0;
 
   // --- media ---
-  std::atomic<int32_t> bStopping{0};
-  StreamSlot streams[MAX_STREAMS];
-  // Slots claimed and not yet given back: counted up before a slot's bInUse
-  // is set and down before it is cleared (after the clear the device may be
-  // gone), so the driver skips the scan of the 50 slots of an idle device.
-  std::atomic<int32_t> nSlotsInUse{0};
+  std::atomic<int32_t> bStopping{0};  // the device is going: senders end
 
   // --- connection and login ---
   std::atomic<uint32_t> dwLoginTime{0};
@@ -136,10 +132,7 @@ class CDevQ5 {
   void ReplyCalendar(const Json::Value& request);
   void ReplyFileList(const Json::Value& request);
   void ReplyVersionInfo(const Json::Value& request);
-  void OnControlRemotePlayback(const Json::Value& request);
-  void OnControlStream(const Json::Value& request);
   // First claimed slot named by the request's PARAMETER/STREAMNAME, or null.
-  StreamSlot* FindStream(const Json::Value& request);
 
   // --- tick and alarms (tick.cpp, alarms.cpp) ---
   void Tick();
@@ -157,30 +150,17 @@ class CDevQ5 {
   // 0 when the socket accepted the emergency alarm, 1 when not. Operator's thread.
   int UploadEmergencyAlarm();
 
-  // --- media requests (media/) ---
-  // Signalling thread. 0 when the request was accepted and its reply handed
-  // to SendSignalPacket, 1 when it failed (no reply).
-  int OnRequestTalk(const Json::Value& request);
-  int OnRequestAliveVideo(const Json::Value& request);
-  int OnRequestDownloadVideo(const Json::Value& request);
-  int OnRequestRemotePlayback(const Json::Value& request);
-  // SocketCallback of every media connection; pUser is the StreamSlot.
-  static int MediaCallback(void* pUser, uint8_t* data, int32_t len, uint32_t ip, int32_t port, int32_t event);
-  static void OnMediaData(StreamSlot* slot, const uint8_t* data, int32_t len);
-  // Gives back slots whose stream never started: abandoned ones (connection
-  // lost or not opened) and ones claimed more than 20 s ago. Driver thread
-  // (from Tick); never on a share thread.
-  void ReapSlots();
-  // Stops every stream, takes back the ones that never started, cuts off the
-  // connections of running senders and waits until each slot is free.
-  // Operator's thread, after the signalling socket is closed.
-  void StopStreams();
+  // --- media streams ---
+  // The device's stream set, null when none was installed. Its requests come
+  // from the dispatcher; the tick reaps it; Shutdown stops it.
+  IStreamSet* Streams() const { return pStreams.get(); }
 
  private:
   void CloseSignal();
 
   mutable std::mutex textLock;
   std::mutex connectLock;  // serialises ConnectReg and the closes of sigSocket
+  std::unique_ptr<IStreamSet> pStreams;  // goes before the socket (members end in reverse order)
 };
 
 // Process-wide counter of emergency alarm numbers (starts at 1).

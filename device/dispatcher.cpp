@@ -15,6 +15,12 @@ struct DispatchRow {
   Handler pfnHandler;
 };
 
+// A device without a stream set leaves media requests unanswered, as one
+// that cannot serve them.
+void MediaRequest(CDevQ5& dev, int32_t nKind, const Json::Value& request) {
+  if (IStreamSet* s = dev.Streams()) s->OnRequest(nKind, request);
+}
+
 void OnConnectReply(CDevQ5& dev, const Json::Value&) {
   dev.dwLoginTime.store(GetTickCount());
   dev.bOnline.store(1);
@@ -24,17 +30,21 @@ void OnConnectReply(CDevQ5& dev, const Json::Value&) {
 const DispatchRow kDispatchTable[] = {
     {"CONNECT", OnConnectReply},
     {"GETCALENDAR", [](CDevQ5& d, const Json::Value& r) { d.ReplyCalendar(r); }},
-    {"CONTROLREMOTEPLAYBACK", [](CDevQ5& d, const Json::Value& r) { d.OnControlRemotePlayback(r); }},
+    {"CONTROLREMOTEPLAYBACK",
+     [](CDevQ5& d, const Json::Value& r) {
+       if (IStreamSet* s = d.Streams()) s->OnControlRemotePlayback(r);
+     }},
     {"GETDEVVERSIONINFO", [](CDevQ5& d, const Json::Value& r) { d.ReplyVersionInfo(r); }},
     {"QUERYFILELIST", [](CDevQ5& d, const Json::Value& r) { d.ReplyFileList(r); }},
-    {"REQUESTTALK", [](CDevQ5& d, const Json::Value& r) { d.OnRequestTalk(r); }},
-    {"REQUESTDOWNLOADVIDEO", [](CDevQ5& d, const Json::Value& r) { d.OnRequestDownloadVideo(r); }},
-    {"REQUESTREMOTEPLAYBACK", [](CDevQ5& d, const Json::Value& r) { d.OnRequestRemotePlayback(r); }},
-    {"REQUESTALIVEVIDEO", [](CDevQ5& d, const Json::Value& r) { d.OnRequestAliveVideo(r); }},
-    {"CONTROLSTREAM", [](CDevQ5& d, const Json::Value& r) { d.OnControlStream(r); }},
+    {"REQUESTTALK", [](CDevQ5& d, const Json::Value& r) { MediaRequest(d, STREAM_TALK, r); }},
+    {"REQUESTDOWNLOADVIDEO", [](CDevQ5& d, const Json::Value& r) { MediaRequest(d, STREAM_DOWNLOAD, r); }},
+    {"REQUESTREMOTEPLAYBACK", [](CDevQ5& d, const Json::Value& r) { MediaRequest(d, STREAM_PLAYBACK, r); }},
+    {"REQUESTALIVEVIDEO", [](CDevQ5& d, const Json::Value& r) { MediaRequest(d, STREAM_LIVE, r); }},
+    {"CONTROLSTREAM",
+     [](CDevQ5& d, const Json::Value& r) {
+       if (IStreamSet* s = d.Streams()) s->OnControlStream(r);
+     }},
 };
-
-constexpr size_t kMaxControlName = 99;
 
 }  // namespace
 
@@ -65,34 +75,4 @@ void CDevQ5::DispatchSignal(const char* text, int32_t len) {
       return;
     }
   }
-}
-
-StreamSlot* CDevQ5::FindStream(const Json::Value& request) {
-  std::string name;
-  if (!JsonString(JsonMember(JsonMember(request, "PARAMETER"), "STREAMNAME"), &name)) return nullptr;
-  if (name.size() > kMaxControlName || memchr(name.data(), 0, name.size())) return nullptr;
-  for (StreamSlot& s : streams) {
-    if (s.bInUse.load() && strcmp(s.szStreamName, name.c_str()) == 0) return &s;
-  }
-  return nullptr;
-}
-
-void CDevQ5::OnControlRemotePlayback(const Json::Value& request) {
-  StreamSlot* s = FindStream(request);
-  if (!s) return;
-  switch (JsonInt(JsonMember(JsonMember(request, "PARAMETER"), "PALYBACKCMD"))) {
-    case 0: s->bStop.store(1); break;
-    case 1: s->bPlaying.store(1); break;
-    case 2: s->bPlaying.store(0); break;
-    default: break;
-  }
-}
-
-void CDevQ5::OnControlStream(const Json::Value& request) {
-  StreamSlot* s = FindStream(request);
-  if (!s) return;
-  const Json::Value& par = JsonMember(request, "PARAMETER");
-  if (JsonInt(JsonMember(par, "CMD")) != 0) return;
-  uint32_t bit = static_cast<uint32_t>(JsonInt(JsonMember(par, "SSRC"))) & 31u;
-  s->nChannelMask.fetch_and(~(1u << bit));
 }

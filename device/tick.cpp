@@ -59,7 +59,7 @@ void CDevQ5::Tick() {
     // The settings changed between the two steps and no alarm followed.
     if (bGpsHeld) sigSocket.Flush();
   }
-  ReapSlots();
+  if (pStreams) pStreams->Reap();
   if (!bWantOnline.load()) return;
   if (bOnline.load()) {
     if (PeriodDue(dwNow, dwLastKeepAlive, kKeepAlivePeriodMs)) {

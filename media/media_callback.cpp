@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "device/dev_q5.h"
+#include "media/stream_set.h"
 #include "media/media_messages.h"
 #include "media/media_senders.h"
 #include "media/slot_state.h"
@@ -38,22 +39,7 @@ void OnMediaClosed(StreamSlot& slot) {
   if (phase == SLOT_STATE_OPENING || phase == SLOT_STATE_WAITING) slot.bAbandoned.store(1);
 }
 
-}  // namespace
-
-int CDevQ5::MediaCallback(void* pUser, uint8_t* data, int32_t len, uint32_t, int32_t, int32_t event) {
-  auto* slot = static_cast<StreamSlot*>(pUser);
-  switch (event) {
-    case SOCK_EVENT_DATA: OnMediaData(slot, data, len); break;
-    case SOCK_EVENT_CONNECTED:
-      ::SendSignalPacket(slot->mediaSocket, BuildCreateStream(slot->szStreamName), 2000, 1);
-      break;
-    case SOCK_EVENT_CLOSED: OnMediaClosed(*slot); break;
-    default: break;
-  }
-  return 0;
-}
-
-void CDevQ5::OnMediaData(StreamSlot* slot, const uint8_t* data, int32_t len) {
+void OnMediaData(StreamSlot* slot, const uint8_t* data, int32_t len) {
   if (!slot || !data || len < PACKET_HEAD_LEN) return;
   PacketInfo info;
   if (!ParsePacketHead(data, &info)) return;
@@ -73,4 +59,19 @@ void CDevQ5::OnMediaData(StreamSlot* slot, const uint8_t* data, int32_t len) {
   JsonParse(text, text + n, msg, true);
   OutputDebugLine(std::string_view(text, n));
   if (JsonIsString(JsonMember(msg, "OPERATION"), "CREATESTREAM")) StartSender(*slot);
+}
+
+}  // namespace
+
+int CStreamSet::MediaCallback(void* pUser, uint8_t* data, int32_t len, uint32_t, int32_t, int32_t event) {
+  auto* slot = static_cast<StreamSlot*>(pUser);
+  switch (event) {
+    case SOCK_EVENT_DATA: OnMediaData(slot, data, len); break;
+    case SOCK_EVENT_CONNECTED:
+      ::SendSignalPacket(slot->mediaSocket, BuildCreateStream(slot->szStreamName), 2000, 1);
+      break;
+    case SOCK_EVENT_CLOSED: OnMediaClosed(*slot); break;
+    default: break;
+  }
+  return 0;
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "device/stream_slot.h"
+#include "media/stream_slot.h"
 #include "net/json_read.h"
 
 bool ReadStreamName(const Json::Value& request, char* out) {

@@ -1,6 +1,7 @@
 #include <string>
 
 #include "device/dev_q5.h"
+#include "media/stream_set.h"
 #include "media/slot_state.h"
 #include "platform/debug_log.h"
 #include "platform/sleep.h"
@@ -14,9 +15,9 @@ constexpr uint32_t kStopPollMs = 5;
 // abandoned (connection lost or not opened) or has waited too long (a failed
 // connection attempt raises no event at all). Closing its socket here, off
 // every share thread, never waits for the thread that runs the close.
-void CDevQ5::ReapSlots() {
+void CStreamSet::Reap() {
   if (nSlotsInUse.load(std::memory_order_relaxed) == 0) return;
-  for (StreamSlot& s : streams) {
+  for (StreamSlot& s : slots) {
     if (!s.bInUse.load()) continue;
     uint32_t state = s.nClaimState.load();
     if (!SlotReclaimDue(s, state, GetTickCount())) continue;
@@ -33,10 +34,10 @@ void CDevQ5::ReapSlots() {
 // one send time-out plus its socket's close. The wait has no deadline on
 // purpose: returning while a sender still runs would let the device be
 // destroyed under it, and a late return is the lesser harm.
-void CDevQ5::StopStreams() {
+void CStreamSet::StopAll() {
   for (;;) {
     bool bBusy = false;
-    for (StreamSlot& s : streams) {
+    for (StreamSlot& s : slots) {
       if (!s.bInUse.load()) continue;
       s.bStop.store(1);
       uint32_t state = s.nClaimState.load();

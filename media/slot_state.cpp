@@ -1,6 +1,6 @@
 #include "media/slot_state.h"
 
-#include "device/dev_q5.h"
+#include "media/stream_set.h"
 #include "platform/tick.h"
 
 namespace {
@@ -52,13 +52,13 @@ bool ReclaimSlot(StreamSlot& s, uint32_t seenState) {
   if (Phase(seenState) != SLOT_STATE_WAITING) return false;
   if (!s.nClaimState.compare_exchange_strong(seenState, WithPhase(seenState, SLOT_STATE_RECLAIMED))) return false;
   s.mediaSocket.Close();
-  if (s.pDevice) s.pDevice->nSlotsInUse.fetch_sub(1);
+  if (s.pSet) s.pSet->nSlotsInUse.fetch_sub(1);
   s.bInUse.store(0);
   return true;
 }
 
 void FinishSlot(StreamSlot& s) {
   s.mediaSocket.Close();
-  if (s.pDevice) s.pDevice->nSlotsInUse.fetch_sub(1);
+  if (s.pSet) s.pSet->nSlotsInUse.fetch_sub(1);
   s.bInUse.store(0);
 }

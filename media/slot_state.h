@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "device/stream_slot.h"
+#include "media/stream_slot.h"
 
 // How long a claimed slot may wait for its stream to start (connection up and
 // the server's CREATESTREAM answer) before the device takes it back.

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "device/dev_q5.h"
+#include "media/stream_set.h"
 #include "media/media_address.h"
 #include "media/media_messages.h"
 #include "media/slot_state.h"
@@ -37,8 +38,8 @@ bool TakeStreamName(CDevQ5& dev, const Json::Value& request, const char* op, boo
 }
 
 // The first free slot in index order, or null after "dev - resource not enough".
-StreamSlot* FindFreeSlot(CDevQ5& dev) {
-  for (StreamSlot& s : dev.streams) {
+StreamSlot* FindFreeSlot(CStreamSet& set) {
+  for (StreamSlot& s : set.slots) {
     if (!s.bInUse.load()) return &s;
   }
   OutputDebugLine("dev - resource not enough");
@@ -47,8 +48,8 @@ StreamSlot* FindFreeSlot(CDevQ5& dev) {
 
 // The first claimed slot of this name, whatever its kind, that is still
 // running or about to run (a stopping or abandoned stream is not revived).
-StreamSlot* FindStreamToJoin(CDevQ5& dev, const char* name) {
-  for (StreamSlot& s : dev.streams) {
+StreamSlot* FindStreamToJoin(CStreamSet& set, const char* name) {
+  for (StreamSlot& s : set.slots) {
     if (s.bInUse.load() && strcmp(s.szStreamName, name) == 0) {
       if (SlotJoinable(s)) return &s;
     }
@@ -57,11 +58,10 @@ StreamSlot* FindStreamToJoin(CDevQ5& dev, const char* name) {
 }
 
 // Fills what every kind of slot gets; bInUse is set last, after the claim state.
-void ClaimSlot(CDevQ5& dev, StreamSlot& s, int32_t nKind, const char* name) {
+void ClaimSlot(CStreamSet& set, StreamSlot& s, int32_t nKind, const char* name) {
   BeginSlotClaim(s);
   s.nKind.store(nKind);
-  s.pDevice = &dev;
-  dev.nSlotsInUse.fetch_add(1);
+  set.nSlotsInUse.fetch_add(1);
   memcpy(s.szStreamName, name, strlen(name) + 1);
 }
 
@@ -81,7 +81,7 @@ void OpenMediaConnection(StreamSlot& s, const MediaAddress& addr, uint32_t delay
   p.nMaxBuf = DEV_MEDIA_MAX_BUF;
   p.nRemoteIp = addr.nIp;
   p.nRemotePort = addr.nPort;
-  p.pfnCallback = &CDevQ5::MediaCallback;
+  p.pfnCallback = &CStreamSet::MediaCallback;
   p.pUser = &s;
   if (s.mediaSocket.Open(p) != 0) {
     OutputDebugLine("dev - create socket failed.");
@@ -92,23 +92,23 @@ void OpenMediaConnection(StreamSlot& s, const MediaAddress& addr, uint32_t delay
 
 }  // namespace
 
-int CDevQ5::OnRequestTalk(const Json::Value& request) {
+int CStreamSet::OnRequestTalk(const Json::Value& request) {
   char name[STREAM_NAME_SIZE];
-  if (!TakeStreamName(*this, request, "REQUESTTALK", false, name)) return 1;
+  if (!TakeStreamName(device, request, "REQUESTTALK", false, name)) return 1;
   StreamSlot* s = FindFreeSlot(*this);
   if (!s) return 1;
   ClaimSlot(*this, *s, STREAM_TALK, name);
   s->bStop.store(0);
   s->bInUse.store(1);
   bool bOk;
-  OpenMediaConnection(*s, ResolveFor(*this, MEDIA_ADDR_TALK, request, &bOk));
-  SendSignalPacket(BuildMediaReply(request, "REQUESTTALK", name, false, 0), 1000, 1);
+  OpenMediaConnection(*s, ResolveFor(device, MEDIA_ADDR_TALK, request, &bOk));
+  device.SendSignalPacket(BuildMediaReply(request, "REQUESTTALK", name, false, 0), 1000, 1);
   return 0;
 }
 
-int CDevQ5::OnRequestAliveVideo(const Json::Value& request) {
+int CStreamSet::OnRequestAliveVideo(const Json::Value& request) {
   char name[STREAM_NAME_SIZE];
-  if (!TakeStreamName(*this, request, "REQUESTALIVEVIDEO", false, name)) return 1;
+  if (!TakeStreamName(device, request, "REQUESTALIVEVIDEO", false, name)) return 1;
   StreamSlot* s = FindStreamToJoin(*this, name);
   if (s) {
     // The running sender serves the added channels from its next chunk on.
@@ -117,7 +117,7 @@ int CDevQ5::OnRequestAliveVideo(const Json::Value& request) {
     s = FindFreeSlot(*this);
     if (!s) return 1;
     bool bOk;
-    MediaAddress addr = ResolveFor(*this, MEDIA_ADDR_LIVE, request, &bOk);
+    MediaAddress addr = ResolveFor(device, MEDIA_ADDR_LIVE, request, &bOk);
     if (!bOk) {
       OutputDebugLine("dev - register address error.");
       return 1;  // nothing claimed, nothing opened
@@ -128,28 +128,28 @@ int CDevQ5::OnRequestAliveVideo(const Json::Value& request) {
     s->bInUse.store(1);
     OpenMediaConnection(*s, addr);
   }
-  SendSignalPacket(BuildMediaReply(request, "REQUESTALIVEVIDEO", name, false, 0), 1000, 1);
+  device.SendSignalPacket(BuildMediaReply(request, "REQUESTALIVEVIDEO", name, false, 0), 1000, 1);
   return 0;
 }
 
 // The reply goes first; the connection attempt follows a second later. bStop
 // is left as it was: downloads ignore it.
-int CDevQ5::OnRequestDownloadVideo(const Json::Value& request) {
+int CStreamSet::OnRequestDownloadVideo(const Json::Value& request) {
   char name[STREAM_NAME_SIZE];
-  if (!TakeStreamName(*this, request, "REQUESTDOWNLOADVIDEO", true, name)) return 1;
+  if (!TakeStreamName(device, request, "REQUESTDOWNLOADVIDEO", true, name)) return 1;
   StreamSlot* s = FindFreeSlot(*this);
   if (!s) return 1;
   ClaimSlot(*this, *s, STREAM_DOWNLOAD, name);
   s->bInUse.store(1);
-  SendSignalPacket(BuildMediaReply(request, "REQUESTDOWNLOADVIDEO", name, true, DOWNLOAD_FILE_SIZE), 1000, 1);
+  device.SendSignalPacket(BuildMediaReply(request, "REQUESTDOWNLOADVIDEO", name, true, DOWNLOAD_FILE_SIZE), 1000, 1);
   bool bOk;
-  OpenMediaConnection(*s, ResolveFor(*this, MEDIA_ADDR_RECORDING, request, &bOk), kDownloadOpenDelayMs);
+  OpenMediaConnection(*s, ResolveFor(device, MEDIA_ADDR_RECORDING, request, &bOk), kDownloadOpenDelayMs);
   return 0;
 }
 
-int CDevQ5::OnRequestRemotePlayback(const Json::Value& request) {
+int CStreamSet::OnRequestRemotePlayback(const Json::Value& request) {
   char name[STREAM_NAME_SIZE];
-  if (!TakeStreamName(*this, request, "REQUESTREMOTEPLAYBACK", true, name)) return 1;
+  if (!TakeStreamName(device, request, "REQUESTREMOTEPLAYBACK", true, name)) return 1;
   StreamSlot* s = FindFreeSlot(*this);
   if (!s) return 1;
   ClaimSlot(*this, *s, STREAM_PLAYBACK, name);
@@ -157,8 +157,8 @@ int CDevQ5::OnRequestRemotePlayback(const Json::Value& request) {
   s->bPlaying.store(1);
   s->nChannelMask.store(ChannelOf(request));  // kept, not used by the sender
   s->bInUse.store(1);
-  SendSignalPacket(BuildMediaReply(request, "REQUESTREMOTEPLAYBACK", name, true, 0), 1000, 1);
+  device.SendSignalPacket(BuildMediaReply(request, "REQUESTREMOTEPLAYBACK", name, true, 0), 1000, 1);
   bool bOk;
-  OpenMediaConnection(*s, ResolveFor(*this, MEDIA_ADDR_RECORDING, request, &bOk));
+  OpenMediaConnection(*s, ResolveFor(device, MEDIA_ADDR_RECORDING, request, &bOk));
   return 0;
 }

@@ -1,4 +1,4 @@
-#include "device/stream_slot.h"
+#include "media/stream_slot.h"
 #include "media/media_senders.h"
 #include "media/slot_state.h"
 #include "platform/debug_log.h"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/fleet.h"
+#include "media/stream_set.h"
 #include "tests/support/debug_capture.h"
 #include "tests/support/temp_dir.h"
 
@@ -183,18 +184,21 @@ TEST_F(FleetRowsTest, StatusTextCountsGpsAndCustomisedAlarmsSinceCreation) {
 
 TEST_F(FleetRowsTest, StatisticsCountClaimedStreamsByKindAndConnectionStates) {
   fleet.AddDevices("M", 3);
-  auto claim = [](StreamSlot& s, int32_t kind, int32_t inUse) {
+  auto claim = [](CDevQ5& d, int32_t slot, int32_t kind, int32_t inUse) {
+    CStreamSet& set = MediaStreamsOf(d);
+    StreamSlot& s = set.slots[slot];
+    if (inUse != s.bInUse.load()) set.nSlotsInUse.fetch_add(inUse ? 1 : -1);
     s.nKind.store(kind);
     s.bInUse.store(inUse);
   };
   fleet.WithDevice(0, [&](CDevQ5& d) {
-    claim(d.streams[0], STREAM_PLAYBACK, 1);
-    claim(d.streams[7], STREAM_TALK, 1);
-    claim(d.streams[8], STREAM_LIVE, 0);  // free slots do not count
+    claim(d, 0, STREAM_PLAYBACK, 1);
+    claim(d, 7, STREAM_TALK, 1);
+    claim(d, 8, STREAM_LIVE, 0);  // free slots do not count
     d.bWantOnline.store(1);
   });
   fleet.WithDevice(2, [&](CDevQ5& d) {
-    claim(d.streams[49], STREAM_PLAYBACK, 1);
+    claim(d, 49, STREAM_PLAYBACK, 1);
     d.bOnline.store(1);
     d.nGpsSent.store(4);
     d.nAlarmsSent.store(6);
@@ -212,12 +216,12 @@ TEST_F(FleetRowsTest, StatisticsCountClaimedStreamsByKindAndConnectionStates) {
   EXPECT_EQ(st.nStreams[STREAM_PLAYBACK], 2);
   // The slots were never really claimed: give them back before the devices go.
   fleet.WithDevice(0, [&](CDevQ5& d) {
-    claim(d.streams[0], STREAM_LIVE, 0);
-    claim(d.streams[7], STREAM_LIVE, 0);
+    claim(d, 0, STREAM_LIVE, 0);
+    claim(d, 7, STREAM_LIVE, 0);
     d.bWantOnline.store(0);
   });
   fleet.WithDevice(2, [&](CDevQ5& d) {
-    claim(d.streams[49], STREAM_LIVE, 0);
+    claim(d, 49, STREAM_LIVE, 0);
     d.bOnline.store(0);
   });
 }

@@ -22,6 +22,7 @@
 #include <string>
 
 #include "device/dev_q5.h"
+#include "media/stream_set.h"
 #include "platform/debug_log.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -53,6 +54,7 @@ constexpr int kClaimed = 3;
 CDevQ5& Device() {
   // Never destroyed: destroying waits for streams that no sender serves.
   static CDevQ5* dev = [] {
+    InstallMediaStreams();
     auto* d = new CDevQ5;
     d->SetId("FUZZ-0001");
     d->SetServer("127.0.0.1", 1);
@@ -63,7 +65,7 @@ CDevQ5& Device() {
 
 void ClaimSlots(CDevQ5& dev) {
   for (int i = 0; i < kClaimed; ++i) {
-    StreamSlot& s = dev.streams[i];
+    StreamSlot& s = MediaStreamsOf(dev).slots[i];
     snprintf(s.szStreamName, sizeof s.szStreamName, "%s", kSlots[i].szName);
     s.nKind.store(i == 1 ? STREAM_PLAYBACK : STREAM_LIVE);
     s.nChannelMask.store(kSlots[i].nMask);
@@ -75,7 +77,7 @@ void ClaimSlots(CDevQ5& dev) {
 
 void CheckSlots(CDevQ5& dev) {
   for (int i = 0; i < kClaimed; ++i) {
-    StreamSlot& s = dev.streams[i];
+    StreamSlot& s = MediaStreamsOf(dev).slots[i];
     FUZZ_CHECK(s.bInUse.load() == 1);
     FUZZ_CHECK(strcmp(s.szStreamName, kSlots[i].szName) == 0);
     FUZZ_CHECK((s.nChannelMask.load() & ~kSlots[i].nMask) == 0);
@@ -83,7 +85,7 @@ void CheckSlots(CDevQ5& dev) {
     FUZZ_CHECK(s.bStop.load() == 0 || s.bStop.load() == 1);
   }
   // The second slot named "a" is never the one a control message finds.
-  StreamSlot& dup = dev.streams[2];
+  StreamSlot& dup = MediaStreamsOf(dev).slots[2];
   FUZZ_CHECK(dup.nChannelMask.load() == kSlots[2].nMask && dup.bPlaying.load() == 1 && dup.bStop.load() == 0);
   FUZZ_CHECK(dev.bOnline.load() == 0 || dev.bOnline.load() == 1);
 }

@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "device/dev_q5.h"
+#include "media/stream_set.h"
 #include "media/frame_synth.h"
 #include "media/slot_state.h"
 #include "net/json_read.h"
@@ -213,7 +214,7 @@ using Snapshot = std::vector<SlotView>;
 Snapshot Take(const CDevQ5& dev) {
   Snapshot out(MAX_STREAMS);
   for (int i = 0; i < MAX_STREAMS; ++i) {
-    const StreamSlot& s = dev.streams[i];
+    const StreamSlot& s = MediaStreamsOf(dev).slots[i];
     out[i].bInUse = s.bInUse.load();
     out[i].bStop = s.bStop.load();
     out[i].bAbandoned = s.bAbandoned.load();
@@ -231,13 +232,13 @@ Snapshot Take(const CDevQ5& dev) {
 // thread frees slots, equals the number of claimed slots.
 void CheckClaims(const CDevQ5& dev, bool bExact) {
   int32_t claimed = 0;
-  for (const StreamSlot& s : dev.streams) {
+  for (const StreamSlot& s : MediaStreamsOf(dev).slots) {
     if (!s.bInUse.load()) continue;
     ++claimed;
     FUZZ_CHECK(s.pDevice == &dev);
     FUZZ_CHECK(s.nKind.load() >= STREAM_LIVE && s.nKind.load() <= STREAM_PLAYBACK);
   }
-  int32_t counted = dev.nSlotsInUse.load();
+  int32_t counted = MediaStreamsOf(dev).nSlotsInUse.load();
   FUZZ_CHECK(counted >= 0 && counted <= MAX_STREAMS);
   if (bExact) FUZZ_CHECK(counted == claimed);
 }
@@ -267,10 +268,10 @@ Request ReadRequest(const Json::Value& msg) {
 
 int CallHandler(CDevQ5& dev, int32_t nKind, const Json::Value& msg) {
   switch (nKind) {
-    case STREAM_LIVE: return dev.OnRequestAliveVideo(msg);
-    case STREAM_TALK: return dev.OnRequestTalk(msg);
-    case STREAM_DOWNLOAD: return dev.OnRequestDownloadVideo(msg);
-    default: return dev.OnRequestRemotePlayback(msg);
+    case STREAM_LIVE: return dev.Streams()->OnRequest(STREAM_LIVE, msg);
+    case STREAM_TALK: return dev.Streams()->OnRequest(STREAM_TALK, msg);
+    case STREAM_DOWNLOAD: return dev.Streams()->OnRequest(STREAM_DOWNLOAD, msg);
+    default: return dev.Streams()->OnRequest(STREAM_PLAYBACK, msg);
   }
 }
 
@@ -330,8 +331,8 @@ void RunRequest(CDevQ5& dev, const Request& q, const Json::Value& msg, bool bExa
 // started is given back; only running senders keep theirs.
 void Reap(CDevQ5& dev) {
   AdvanceTickCount(SLOT_START_TIMEOUT_MS + 1);
-  dev.ReapSlots();
-  for (const StreamSlot& s : dev.streams) {
+  dev.Streams()->Reap();
+  for (const StreamSlot& s : MediaStreamsOf(dev).slots) {
     if (!s.bInUse.load()) continue;
     FUZZ_CHECK((s.nClaimState.load() & SLOT_STATE_MASK) == SLOT_STATE_SENDING);
   }
@@ -372,8 +373,8 @@ bool AllSendersEnded() {
 // writes its exit line just after it gave its slot back, so the count may
 // trail Shutdown's return by a moment.
 void CheckShutDown(const CDevQ5& dev) {
-  FUZZ_CHECK(dev.nSlotsInUse.load() == 0);
-  for (const StreamSlot& s : dev.streams) {
+  FUZZ_CHECK(MediaStreamsOf(dev).nSlotsInUse.load() == 0);
+  for (const StreamSlot& s : MediaStreamsOf(dev).slots) {
     FUZZ_CHECK(s.bInUse.load() == 0);
     FUZZ_CHECK(s.mediaSocket.hSocket.load() == -1);
     FUZZ_CHECK(s.mediaSocket.bStopped.load() == 1);
@@ -399,6 +400,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int mode = data[0] % 3;
   const bool bExact = mode == kModeRefused;
   gConnectPort.store(gPeer.Port(mode));
+  InstallMediaStreams();
   auto dev = std::make_unique<CDevQ5>();
   dev->SetId("FUZZ-MEDIA");
   dev->SetServer("127.0.0.1", 1);

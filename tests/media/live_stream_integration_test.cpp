@@ -87,11 +87,11 @@ TEST_F(LiveStreamTest, EmptyingTheMaskEndsTheSenderAndFreesTheSlot) {
   std::vector<CapturedPacket> live = rig.PacketsOf(conn, NTYPE_LIVE);
   for (size_t k = live.size() - 4; k < live.size(); ++k) EXPECT_EQ(live[k].info.nChannel, 2);
   EXPECT_EQ(capture.Count("dev - real thread exit."), 0);
-  EXPECT_EQ(rig.dev->nSlotsInUse.load(), 1);
+  EXPECT_EQ(rig.Set().nSlotsInUse.load(), 1);
   rig.Control("CONTROLSTREAM", "cam", "CMD", 0, "SSRC", 2);
   EXPECT_TRUE(capture.WaitFor("dev - real thread exit.", 5000));
   EXPECT_TRUE(rig.WaitAllFree(2000));
-  EXPECT_EQ(rig.dev->nSlotsInUse.load(), 0);
+  EXPECT_EQ(rig.Set().nSlotsInUse.load(), 0);
   EXPECT_TRUE(rig.srv.WaitForClosed(conn, 5000));
 }
 
@@ -167,7 +167,7 @@ TEST_F(LiveStreamTest, StalledPeerMakesTheChannelWaitForTheNextKeyFrame) {
   ASSERT_GT(conn, 0);
   // A small send buffer on the device's side too, so that a stall shows
   // within a second or two at 25 chunks a second.
-  int fd = rig.dev->streams[0].mediaSocket.Handle();
+  int fd = rig.Set().slots[0].mediaSocket.Handle();
   int sndbuf = 8192;
   ASSERT_EQ(setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf), 0);
   ASSERT_TRUE(rig.WaitCount(conn, NTYPE_LIVE, 5, 5000));

@@ -86,7 +86,7 @@ TEST_F(MediaRequestTest, RefusedRequestsSendNoReplyAndHoldNoSlot) {
   EXPECT_EQ(rig.srv.OperationCount(rig.nSigConn, "REQUESTREMOTEPLAYBACK"), 0);
   EXPECT_EQ(rig.Replies("REQUESTTALK").size(), 1u);
   EXPECT_EQ(rig.InUse(), 1);
-  EXPECT_STREQ(rig.dev->streams[0].szStreamName, std::string(39, 'n').c_str());
+  EXPECT_STREQ(rig.Set().slots[0].szStreamName, std::string(39, 'n').c_str());
 }
 
 // The second between a download's reply and its connection is a timer: the
@@ -133,16 +133,16 @@ TEST_F(MediaRequestTest, FiftyFirstRequestOfAnyKindFindsNoSlotAndNeverStartedSlo
   for (const char* op : {"REQUESTTALK", "REQUESTDOWNLOADVIDEO", "REQUESTREMOTEPLAYBACK"}) {
     EXPECT_EQ(rig.srv.OperationCount(rig.nSigConn, op), 0) << op;
   }
-  EXPECT_EQ(rig.dev->streams[7].nChannelMask.load(), 3u);
+  EXPECT_EQ(rig.Set().slots[7].nChannelMask.load(), 3u);
   // Not yet due: neither abandoned nor waiting for 20 s.
-  rig.dev->ReapSlots();
+  rig.Set().Reap();
   EXPECT_EQ(rig.InUse(), MAX_STREAMS);
-  EXPECT_EQ(rig.dev->nSlotsInUse.load(), MAX_STREAMS);  // the join claimed nothing
+  EXPECT_EQ(rig.Set().nSlotsInUse.load(), MAX_STREAMS);  // the join claimed nothing
   AdvanceTickCount(SLOT_START_TIMEOUT_MS + 1);
-  rig.dev->ReapSlots();
+  rig.Set().Reap();
   EXPECT_EQ(rig.InUse(), 0);
-  EXPECT_EQ(rig.dev->nSlotsInUse.load(), 0);
-  for (const StreamSlot& s : rig.dev->streams) EXPECT_FALSE(s.mediaSocket.IsOpen());
+  EXPECT_EQ(rig.Set().nSlotsInUse.load(), 0);
+  for (const StreamSlot& s : rig.Set().slots) EXPECT_FALSE(s.mediaSocket.IsOpen());
   EXPECT_EQ(capture.CountContaining("never started, slot reset."), MAX_STREAMS);
   EXPECT_TRUE(capture.Has("dev - stream s49 never started, slot reset."));
 }
@@ -151,12 +151,12 @@ TEST_F(MediaRequestTest, SlotLostBeforeTheCreateStreamAnswerComesBack) {
   rig.srv.SetAnswerCreateStream(false);
   int32_t conn = rig.OpenStream("REQUESTALIVEVIDEO", "cam", 1);
   ASSERT_GT(conn, 0);
-  rig.dev->ReapSlots();
+  rig.Set().Reap();
   EXPECT_EQ(rig.InUse(), 1);  // waiting for the answer, not lost
   rig.srv.Drop(conn);
   EXPECT_TRUE(WaitUntil(
       [&] {
-        rig.dev->ReapSlots();
+        rig.Set().Reap();
         return rig.InUse() == 0;
       },
       5000));
@@ -211,7 +211,7 @@ TEST_F(MediaRequestTest, PlaybackLoopsTheFileInBlocksOnFourChannelsAndPauses) {
   rig.UseFrames(file);
   int32_t conn = rig.OpenStream("REQUESTREMOTEPLAYBACK", "pb", 9);
   ASSERT_GT(conn, 0);
-  EXPECT_EQ(rig.dev->streams[0].nChannelMask.load(), 9u);
+  EXPECT_EQ(rig.Set().slots[0].nChannelMask.load(), 9u);
   ASSERT_TRUE(rig.WaitCount(conn, NTYPE_PLAYBACK, 24, 5000));
   std::vector<CapturedPacket> packets = rig.PacketsOf(conn, NTYPE_PLAYBACK);
   const size_t starts[] = {0, 8000, 16000};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/dev_q5.h"
+#include "media/stream_set.h"
 #include "net/json_writer.h"
 #include "tests/device/device_test_util.h"
 #include "tests/support/fake_server.h"
@@ -39,8 +40,11 @@ class CMediaRig {
   std::unique_ptr<CDevQ5> dev;
   int32_t nSigConn = -1;
 
-  CMediaRig() = default;
+  CMediaRig() { InstallMediaStreams(); }
   ~CMediaRig() { Stop(); }
+
+  // The device's media stream slots.
+  CStreamSet& Set() const { return MediaStreamsOf(*dev); }
 
   // Starts the server and a logged-in device.
   void Start(const char* id = "MEDIA01") {
@@ -122,7 +126,7 @@ class CMediaRig {
   }
   int InUse() const {
     int n = 0;
-    for (const StreamSlot& s : dev->streams) n += s.bInUse.load() ? 1 : 0;
+    for (const StreamSlot& s : Set().slots) n += s.bInUse.load() ? 1 : 0;
     return n;
   }
   bool WaitAllFree(int timeoutMs) const {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "device/stream_slot.h"
+#include "media/stream_slot.h"
 #include "media/media_messages.h"
 #include "media/slot_state.h"
 #include "net/json_writer.h"

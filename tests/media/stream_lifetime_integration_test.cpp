@@ -72,7 +72,7 @@ TEST(StreamLifetime, DeletingADeviceWithStreamsStillBeingSetUpReturnsPromptly) {
   ASSERT_TRUE(rig.srv.WaitForOperation(rig.nSigConn, "REQUESTDOWNLOADVIDEO", 1, 5000));
   auto t0 = std::chrono::steady_clock::now();
   rig.dev->Shutdown();
-  for (const StreamSlot& s : rig.dev->streams) EXPECT_EQ(s.bInUse.load(), 0) << s.szStreamName;
+  for (const StreamSlot& s : rig.Set().slots) EXPECT_EQ(s.bInUse.load(), 0) << s.szStreamName;
   rig.dev.reset();
   EXPECT_LT(MsSince(t0), 5000);
   for (const char* line : {"dev - real thread start.", "dev - talk thread start.", "dev - download video thread start."}) {

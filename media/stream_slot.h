@@ -2,17 +2,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "device/stream_set.h"
 #include "net/my_socket.h"
 
 class CDevQ5;
+class CStreamSet;
 
 constexpr int32_t MAX_STREAMS = 50;
-
-// Stream kinds of StreamSlot::nKind.
-constexpr int32_t STREAM_LIVE = 0;
-constexpr int32_t STREAM_TALK = 1;
-constexpr int32_t STREAM_DOWNLOAD = 2;
-constexpr int32_t STREAM_PLAYBACK = 3;
 
 constexpr int32_t STREAM_NAME_SIZE = 40;  // at most 39 characters
 
@@ -35,6 +31,7 @@ struct StreamSlot {
   std::atomic<int32_t> nKind{STREAM_LIVE};
   char szStreamName[STREAM_NAME_SIZE] = {};
   CDevQ5* pDevice = nullptr;
+  CStreamSet* pSet = nullptr;  // the device's stream set, which counts the claimed slots
   CMySocket mediaSocket;
   // Claim serial and start state in one word, so that the sender start (media
   // share thread) and the device taking back a slot whose stream never started
