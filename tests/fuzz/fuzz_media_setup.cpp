@@ -376,8 +376,7 @@ void CheckShutDown(const CDevQ5& dev) {
   FUZZ_CHECK(MediaStreamsOf(dev).nSlotsInUse.load() == 0);
   for (const StreamSlot& s : MediaStreamsOf(dev).slots) {
     FUZZ_CHECK(s.bInUse.load() == 0);
-    FUZZ_CHECK(s.mediaSocket.hSocket.load() == -1);
-    FUZZ_CHECK(s.mediaSocket.bStopped.load() == 1);
+    FUZZ_CHECK(!s.mediaSocket.IsOpen());
   }
   for (int i = 0; i < 2000 && !AllSendersEnded(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
