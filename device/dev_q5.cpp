@@ -94,6 +94,10 @@ void CDevQ5::GoOffline() {
 }
 
 void CDevQ5::DetachSignal() {
+  // The tick stops sending before the connection goes: a send on a detached
+  // connection could only fail.
+  bWantOnline.store(0);
+  bOnline.store(0);
   std::lock_guard<std::mutex> lock(connectLock);
   sigSocket.Detach();
 }

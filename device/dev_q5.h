@@ -94,10 +94,10 @@ class CDevQ5 {
   static int OnSocketEvent(void* pUser, uint8_t* data, int32_t len, uint32_t ip, int32_t port, int32_t event);
   // The Offline command. Operator's thread.
   void GoOffline();
-  // Stops the share thread's service of the signalling socket without an
-  // event and without closing it: the thread lets it go on its next pass, so
-  // that many devices taken offline together are released in one pass per
-  // group instead of one wait per device. GoOffline follows. Operator's thread.
+  // The device stops wanting to be online and its signalling connection is
+  // let go by its share thread without an event and without a wait, so that
+  // many devices taken offline together are released by their groups at once
+  // instead of one wait per device. GoOffline follows. Operator's thread.
   void DetachSignal();
   // Ends the device before it is destroyed: connection closed, every stream
   // stopped and its sender waited for. Operator's thread.
