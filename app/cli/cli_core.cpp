@@ -61,7 +61,13 @@ int32_t CmdAdd(CommandContext& c) {
   if (c.words.size() != 3) return Usage(c, kAddUsage, "two arguments needed");
   if (!ParseInt32(c.words[2].text, count)) return Usage(c, kAddUsage, "COUNT must be a whole number");
   std::string base = c.words[1].text == "\"\"" ? std::string() : c.words[1].text;
-  Say(c.out, "added " + std::to_string(c.fleet.AddDevices(base, count)));
+  std::string taken;
+  int32_t added = c.fleet.AddDevices(base, count, &taken);
+  if (added == FLEET_ADD_DUPLICATE) {
+    Say(c.out, "error: the fleet already has a device with ID '" + taken + "'; nothing added");
+    return CLI_ERROR;
+  }
+  Say(c.out, "added " + std::to_string(added));
   return CLI_OK;
 }
 

@@ -51,7 +51,7 @@ TEST_F(CliCoreTest, BadArgumentsGiveOneErrorLineAndChangeNothing) {
       "send 4 {}",        "option 9 GPS=1",    "option 1 GPS=1 BAD=2", "option 1 GPS=x",
       "option 1 GPS",     "option GPS=1 3",    "status",              "status 0 1",
       "status 4",         "list all",          "stats now",           "quit now",
-      "frobnicate 1",     "set",
+      "frobnicate 1",     "set",               "add CAR 9",           "add CAR-0003 1",
   };
   for (const char* line : bad) {
     std::string out = Run(line, CLI_ERROR);
@@ -61,6 +61,9 @@ TEST_F(CliCoreTest, BadArgumentsGiveOneErrorLineAndChangeNothing) {
   }
   EXPECT_NE(Run("delete 0 9", CLI_ERROR).find("delete IDX..."), std::string::npos);
   EXPECT_NE(Run("option 1 GPS=1 BAD=2", CLI_ERROR).find("BAD"), std::string::npos);
+  // A taken ID is named: the first of the batch that the fleet already has.
+  Run("add X-0002 1");
+  EXPECT_EQ(Run("add X 3", CLI_ERROR), "error: the fleet already has a device with ID 'X-0002'; nothing added\n");
   EXPECT_EQ(capture.Count("dev - CDevQ5::ConnectReg"), 0);
 }
 
