@@ -36,16 +36,6 @@ bool InstallSignalHandlers() {
   return sigaction(SIGINT, &sa, nullptr) == 0 && sigaction(SIGTERM, &sa, nullptr) == 0;
 }
 
-// Shows the window's title and status texts as lines of the console.
-class CCliListener : public IFleetListener {
- public:
-  void OnRowImage(int32_t, int32_t) override {}
-  void OnTitle(const std::string& text) override { PrintOut("title: " + text + "\n"); }
-  void OnStatusText(int32_t pane, const std::string& text) override {
-    if (!text.empty()) PrintOut("pane " + std::to_string(pane) + ": " + text + "\n");
-  }
-};
-
 // The -e commands in order; true when one of them was quit.
 bool RunCommandLine(CCliCore& core, const CliOptions& options) {
   for (const std::string& command : options.commands) {
@@ -75,8 +65,8 @@ int main(int argc, char** argv) {
     fprintf(stderr, "zel-cli: cannot install the signal handlers\n");
     return 2;
   }
-  CCliListener listener;
-  CFleet fleet(GetExeDir(), &listener);
+  // The console shows command results, not the window's title and status texts.
+  CFleet fleet(GetExeDir());
   fleet.LoadAll();
   for (const FileNotice& notice : fleet.LoadNotices())
     PrintOut((notice.bSetAside ? "warning: " : "note: ") + notice.szText + "\n");
