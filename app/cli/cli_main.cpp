@@ -1,6 +1,6 @@
 // zel-cli: the fleet without a window. Reads the three files beside the
-// executable, runs the operator's commands from the command line and from
-// standard input, and writes list.txt when it ends.
+// executable, runs the operator's commands from the command line
+// and from standard input, and writes list.txt when it ends.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -12,6 +12,7 @@
 #include "app/cli/cli_loop.h"
 #include "app/cli/cli_options.h"
 #include "app/fleet.h"
+#include "platform/exe_dir.h"
 #include "platform/exe_dir.h"
 #include "platform/process_init.h"
 
@@ -51,19 +52,14 @@ bool RunCommandLine(CCliCore& core, const CliOptions& options) {
 
 int main(int argc, char** argv) {
   CliOptions options;
-  std::string error;
-  if (!ParseCliOptions(argc, argv, options, error)) {
-    fprintf(stderr, "zel-cli: %s\n%s", error.c_str(), CliUsage().c_str());
-    return 2;
-  }
-  if (options.bHelp) {
-    PrintOut(CliUsage());
-    return 0;
-  }
+  CLI::App app("", "zel-cli");
+  DefineCliOptions(app, options);
+  int status = ParseCommandLine(app, argc, argv);
+  if (status >= 0) return status;
   ProcessStartup();
   if (!InstallSignalHandlers()) {
     fprintf(stderr, "zel-cli: cannot install the signal handlers\n");
-    return 2;
+    return 1;
   }
   // The console shows command results, not the window's title and status texts.
   CFleet fleet(GetExeDir());

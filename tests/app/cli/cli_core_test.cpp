@@ -137,30 +137,27 @@ TEST_F(CliCoreTest, SetTakesTheRestOfTheLineAsTheFrameFileAndKeepsItWhenLeftOut)
   fleet.WithDevice(0, [](CDevQ5& d) { EXPECT_EQ(d.bWantOnline.load(), 0); });
 }
 
-TEST(CliOptionsTest, CommandsKeepTheirOrderAndNumbersAreChecked) {
-  const char* argv[] = {"zel-cli", "-e", "add CAR 2", "--duration", "5", "-e", "online", "--stats", "1"};
+// Both option forms, repeated -e in order; values out of range and unknown
+// options are refused.
+TEST(CliOptionsTest, BothFormsAreTakenAndBadValuesRefused) {
   CliOptions o;
-  std::string error;
-  ASSERT_TRUE(ParseCliOptions(9, argv, o, error)) << error;
+  CLI::App app("", "zel-cli");
+  DefineCliOptions(app, o);
+  const char* argv[] = {"zel-cli", "-e", "add CAR 2", "--duration=5", "-e", "online", "--stats", "1"};
+  ASSERT_NO_THROW(app.parse(8, argv));
   EXPECT_EQ(o.commands, (std::vector<std::string>{"add CAR 2", "online"}));
   EXPECT_EQ(o.nDurationSec, 5);
   EXPECT_EQ(o.nStatsSec, 1);
 
-  const char* noValue[] = {"zel-cli", "-e"};
-  CliOptions o2;
-  EXPECT_FALSE(ParseCliOptions(2, noValue, o2, error));
-  const char* badStats[] = {"zel-cli", "--stats", "0"};
-  EXPECT_FALSE(ParseCliOptions(3, badStats, o2, error));
-  const char* badDuration[] = {"zel-cli", "--duration", "-1"};
-  EXPECT_FALSE(ParseCliOptions(3, badDuration, o2, error));
-  const char* unknown[] = {"zel-cli", "--verbose"};
-  EXPECT_FALSE(ParseCliOptions(2, unknown, o2, error));
-  EXPECT_NE(error.find("--verbose"), std::string::npos);
-  CliOptions o3;
-  const char* none[] = {"zel-cli"};
-  ASSERT_TRUE(ParseCliOptions(1, none, o3, error));
-  EXPECT_EQ(o3.nDurationSec, -1);
-  EXPECT_EQ(o3.nStatsSec, 0);
+  const std::vector<std::vector<const char*>> bad = {
+      {"zel-cli", "-e"},           {"zel-cli", "--stats", "0"},         {"zel-cli", "--duration=-1"},
+      {"zel-cli", "--verbose"},    {"zel-cli", "-e", "list", "stray"}};
+  for (const auto& args : bad) {
+    CliOptions o2;
+    CLI::App app2("", "zel-cli");
+    DefineCliOptions(app2, o2);
+    EXPECT_THROW(app2.parse(static_cast<int>(args.size()), args.data()), CLI::ParseError) << args[1];
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/app/cli/cli_process.h"
 #include "tests/app/server_texts.h"
@@ -116,11 +117,15 @@ TEST(CliProcessTest, DamagedListIsSetAsideAndReported) {
 
 TEST(CliProcessTest, BadCommandLineIsRefused) {
   CTempDir dir;
-  CCliProcess cli(dir);
-  ASSERT_TRUE(cli.Start({"--stats", "0"}));
-  EXPECT_EQ(cli.WaitExit(kWaitMs), 2);
-  EXPECT_NE(cli.Err().find("--stats"), std::string::npos);
-  EXPECT_FALSE(dir.Exists("list.txt"));
+  const std::vector<std::vector<std::string>> bad = {
+      {"--stats", "0"}, {"--frobnicate"}};
+  for (const std::vector<std::string>& args : bad) {
+    CCliProcess cli(dir);
+    ASSERT_TRUE(cli.Start(args));
+    EXPECT_EQ(cli.WaitExit(kWaitMs), 2) << args[0];
+    EXPECT_NE(cli.Err().find(args[0]), std::string::npos) << cli.Err();
+    EXPECT_FALSE(dir.Exists("list.txt")) << args[0];
+  }
 }
 
 }  // namespace
