@@ -77,7 +77,7 @@ struct FleetStats {
 class CFleet {
  public:
   // dir: where devset.txt, list.txt and gps.txt lie (the executables pass
-  // GetExeDir()). listener may be null.
+  // their --dir, or GetExeDir()). listener may be null.
   explicit CFleet(std::string dir, IFleetListener* listener = nullptr);
   // Stops the driver thread and destroys the devices that are left, without
   // writing list.txt (SaveAndRelease is the saving close).

@@ -1,5 +1,5 @@
 // zel-cli: the fleet without a window. Reads the three files beside the
-// executable, runs the operator's commands from the command line
+// executable (or in --dir), runs the operator's commands from the command line
 // and from standard input, and writes list.txt when it ends.
 #include <fcntl.h>
 #include <signal.h>
@@ -12,8 +12,6 @@
 #include "app/cli/cli_loop.h"
 #include "app/cli/cli_options.h"
 #include "app/fleet.h"
-#include "platform/exe_dir.h"
-#include "platform/exe_dir.h"
 #include "platform/process_init.h"
 
 namespace {
@@ -56,13 +54,16 @@ int main(int argc, char** argv) {
   DefineCliOptions(app, options);
   int status = ParseCommandLine(app, argc, argv);
   if (status >= 0) return status;
+  CDebugChannelSetup debugChannel;
+  std::string error;
+  if (!debugChannel.Apply(options.run, &error)) return UsageError(app, error);
   ProcessStartup();
   if (!InstallSignalHandlers()) {
     fprintf(stderr, "zel-cli: cannot install the signal handlers\n");
     return 1;
   }
   // The console shows command results, not the window's title and status texts.
-  CFleet fleet(GetExeDir());
+  CFleet fleet(FleetDir(options.run));
   fleet.LoadAll();
   for (const FileNotice& notice : fleet.LoadNotices())
     PrintOut((notice.bSetAside ? "warning: " : "note: ") + notice.szText + "\n");

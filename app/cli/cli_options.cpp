@@ -6,11 +6,12 @@ namespace {
 
 const char kAbout[] =
     "zel-cli: the fleet of simulated devices without a window.\n"
-    "Loads devset.txt, gps.txt and list.txt beside the executable,\n"
+    "Loads devset.txt, gps.txt and list.txt (beside the executable, or in --dir),\n"
     "runs each -e command in order, then reads commands from standard input, one\n"
     "per line, until quit, the end of --duration, SIGINT or SIGTERM; then writes\n"
     "list.txt. Command results go to standard output, the debug lines (every\n"
-    "message sent and received, connections, streams, failures) to standard error.\n";
+    "message sent and received, connections, streams, failures) to standard error\n"
+    "or the --log file.\n";
 
 const char kExitStatus[] =
     "Exit status: 0 done; 1 list.txt could not be written, or the run could not start;\n"
@@ -31,5 +32,6 @@ void DefineCliOptions(CLI::App& app, CliOptions& options) {
   app.add_option("--stats", options.nStatsSec, "Print one line of fleet figures every SECONDS (at least 1)")
       ->check(CLI::Range(1, INT32_MAX).description(""))
       ->type_name("SECONDS");
+  AddFleetRunOptions(app, options.run);
   app.footer(CCliCore::HelpText() + kExitStatus);
 }

@@ -10,6 +10,7 @@ struct CliOptions {
   std::vector<std::string> commands;  // -e COMMAND, in order
   int32_t nDurationSec = -1;          // --duration SECONDS; -1 runs until quit or a signal
   int32_t nStatsSec = 0;              // --stats SECONDS; 0 prints no periodic figures
+  FleetRunOptions run;                // --dir, --log, -q
 };
 
 // zel-cli's options, help and version on app, writing into options when

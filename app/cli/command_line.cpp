@@ -1,7 +1,10 @@
 #include "app/cli/command_line.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
+#include "platform/exe_dir.h"
 #include "zel_version.h"
 
 namespace {
@@ -36,4 +39,42 @@ int ParseCommandLine(CLI::App& app, int argc, const char* const* argv) {
 int UsageError(const CLI::App& app, const std::string& message) {
   PrintRefusal(app, message);
   return EXIT_USAGE;
+}
+
+void AddFleetRunOptions(CLI::App& app, FleetRunOptions& options) {
+  app.add_option("--dir", options.szDir,
+                 "Keep devset.txt, gps.txt and list.txt in DIR, an existing directory "
+                 "(default: beside the executable)")
+      ->check(CLI::ExistingDirectory.description(""))
+      ->type_name("DIR");
+  app.add_option("--log", options.szLog,
+                 "Append the debug lines to FILE instead of writing them to standard error")
+      ->type_name("FILE");
+  app.add_flag("-q,--quiet", options.bQuiet,
+               "Write only the debug channel's error lines (failures), none of its progress and message lines");
+}
+
+std::string FleetDir(const FleetRunOptions& options) {
+  if (options.szDir.empty()) return GetExeDir();
+  std::string dir = options.szDir;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+CDebugChannelSetup::~CDebugChannelSetup() {
+  if (bSinkInstalled_) SetDebugSink(nullptr);
+  SetDebugQuiet(false);
+}
+
+bool CDebugChannelSetup::Apply(const FleetRunOptions& options, std::string* error) {
+  if (!options.szLog.empty()) {
+    if (!file_.Open(options.szLog)) {
+      *error = "--log: cannot open " + options.szLog + ": " + strerror(errno);
+      return false;
+    }
+    SetDebugSink(&file_);
+    bSinkInstalled_ = true;
+  }
+  SetDebugQuiet(options.bQuiet);
+  return true;
 }

@@ -137,21 +137,28 @@ TEST_F(CliCoreTest, SetTakesTheRestOfTheLineAsTheFrameFileAndKeepsItWhenLeftOut)
   fleet.WithDevice(0, [](CDevQ5& d) { EXPECT_EQ(d.bWantOnline.load(), 0); });
 }
 
-// Both option forms, repeated -e in order; values out of range and unknown
-// options are refused.
+// Both option forms, repeated -e in order; values out of range, unknown
+// options and a --dir that is no directory are refused.
 TEST(CliOptionsTest, BothFormsAreTakenAndBadValuesRefused) {
+  CTempDir dir;
   CliOptions o;
   CLI::App app("", "zel-cli");
   DefineCliOptions(app, o);
-  const char* argv[] = {"zel-cli", "-e", "add CAR 2", "--duration=5", "-e", "online", "--stats", "1"};
-  ASSERT_NO_THROW(app.parse(8, argv));
+  const std::string dirArg = "--dir=" + dir.Path();
+  const char* argv[] = {"zel-cli",  "-e",      "add CAR 2", "--duration=5", "-e",  "online",
+                        "--stats", "1",       dirArg.c_str(), "--log",       "x.log", "-q"};
+  ASSERT_NO_THROW(app.parse(12, argv));
   EXPECT_EQ(o.commands, (std::vector<std::string>{"add CAR 2", "online"}));
   EXPECT_EQ(o.nDurationSec, 5);
   EXPECT_EQ(o.nStatsSec, 1);
+  EXPECT_EQ(o.run.szDir, dir.Path());
+  EXPECT_EQ(o.run.szLog, "x.log");
+  EXPECT_TRUE(o.run.bQuiet);
 
   const std::vector<std::vector<const char*>> bad = {
       {"zel-cli", "-e"},           {"zel-cli", "--stats", "0"},         {"zel-cli", "--duration=-1"},
-      {"zel-cli", "--verbose"},    {"zel-cli", "-e", "list", "stray"}};
+      {"zel-cli", "--verbose"},    {"zel-cli", "-e", "list", "stray"},  {"zel-cli", "--dir", "/nonexistent/zel"},
+      {"zel-cli", "--dir", "/dev/null"}};
   for (const auto& args : bad) {
     CliOptions o2;
     CLI::App app2("", "zel-cli");

@@ -118,7 +118,7 @@ TEST(CliProcessTest, DamagedListIsSetAsideAndReported) {
 TEST(CliProcessTest, BadCommandLineIsRefused) {
   CTempDir dir;
   const std::vector<std::vector<std::string>> bad = {
-      {"--stats", "0"}, {"--frobnicate"}};
+      {"--stats", "0"}, {"--dir", dir.File("missing")}, {"--log", dir.File("missing/zel.log")}, {"--frobnicate"}};
   for (const std::vector<std::string>& args : bad) {
     CCliProcess cli(dir);
     ASSERT_TRUE(cli.Start(args));
@@ -126,6 +126,27 @@ TEST(CliProcessTest, BadCommandLineIsRefused) {
     EXPECT_NE(cli.Err().find(args[0]), std::string::npos) << cli.Err();
     EXPECT_FALSE(dir.Exists("list.txt")) << args[0];
   }
+}
+
+// --dir keeps the three files in DIR instead of beside the executable; --log
+// appends the debug lines to a file instead of standard error; -q leaves only
+// the failure lines.
+TEST(CliProcessTest, DirLogAndQuietOptions) {
+  CTempDir exeDir;
+  CTempDir data;
+  ASSERT_TRUE(data.Write("zel.log", "an earlier run\n"));
+  CCliProcess cli(exeDir);
+  ASSERT_TRUE(cli.Start({"--dir=" + data.Path(), "--log=" + data.File("zel.log"), "-q", "-e", "set 127.0.0.1:1",
+                         "-e", "add A 1", "-e", "online", "-e", "set 127.0.0.1", "-e", "online", "-e", "quit"}));
+  EXPECT_EQ(cli.WaitExit(kWaitMs), 0) << cli.Err();
+  std::string log = data.Read("zel.log");
+  EXPECT_EQ(log.rfind("an earlier run\n", 0), 0u) << log;
+  EXPECT_NE(log.find("\ndev - register address error.\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("dev - CDevQ5::ConnectReg"), std::string::npos) << log;
+  EXPECT_EQ(cli.Err(), "");
+  EXPECT_NE(data.Read("list.txt").find("\"ID\":[\"A\"]"), std::string::npos);
+  EXPECT_NE(data.Read("devset.txt").find("\"REG\":\"127.0.0.1\""), std::string::npos);
+  EXPECT_EQ(exeDir.Listing(), "err.txt out.txt zel-cli");
 }
 
 }  // namespace
