@@ -34,8 +34,8 @@ void WriteLine(int fd, std::string_view text) {
   if (buf != stackBuf) delete[] buf;
 }
 
-constexpr std::string_view kErrorWords[] = {"failed",    "error",       "invalid", "not enough",
-                                            "not found", "buffer full", "refused"};
+constexpr std::string_view kErrorWords[] = {"failed",      "error",   "invalid",  "not enough",   "not found",
+                                            "buffer full", "refused", "too long", "never started"};
 }  // namespace
 
 bool IsDebugErrorLine(std::string_view line) {

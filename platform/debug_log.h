@@ -52,27 +52,26 @@ class CDebugFileSink final : public IDebugSink {
 void SetDebugQuiet(bool quiet);
 
 // True for the channel's failure lines: a line that contains one of the words
-// "failed", "error", "invalid", "not enough", "not found", "buffer full" or
-// "refused" (lower case, as the failure texts write them). That takes in
-// every failure text the program writes today, for example
+// "failed", "error", "invalid", "not enough", "not found", "buffer full",
+// "refused", "too long" or "never started" (lower case, as the failure texts
+// write them). That takes in every failure text the program writes today:
 //   dev - send data failed.          dev - create socket failed.
 //   dev - open file failed.          dev - json parse failed.
-//   dev - register address error.    dev - resource not enough
+//   dev - register address error.    dev - register server H refused: WHY
+//   dev - resource not enough        dev - stream name too long.
+//   dev - stream S never started, slot reset.
 //   invalid video data.              avapi - invalid video data.
 //   CMySocket - buffer full, close socket!!!!!
+//   CMySocket - send buffer full, close socket!!!!!
 //   CMySocket - WriteToBuffer failed.!!!!!!!!!!
 //   CMySocket - select timeout, send data failed.
 //   CMySocket - wait thread exit failed!
 //   CMysocket - not found valid node.   CMysocket - CreateThread failed.
 //   CPubCall - CreateThread failed.
-//   CMySocket - trans data error.  CMySocket - frame data error.
-//   CMySocket - s17 flag error.    CMySocket - mvsp magic error...
-//   cmysocket - train network data error.
-//   CMySocket - error video pack len = N    CMySocket - error audio pack len = N
 //   napi - network data error, packet len = N, nType = T
 //   napi - data length error, data len = N
-// and none of the progress lines (thread start and exit, connect ok, open
-// file ok, ConnectReg, seek to file begin, buffer small). A line that starts
-// with '{' is a message text (sent or received JSON), never an error line,
-// whatever its members hold.
+// and none of the progress lines (thread start and exit, connect to, connect
+// ok, open file ok, ConnectReg, seek to file begin, buffer small, received
+// audio). A line that starts with '{' is a message text (sent or received
+// JSON), never an error line, whatever its members hold.
 bool IsDebugErrorLine(std::string_view line);

@@ -17,7 +17,8 @@ TEST(DebugQuietFilter, KeepsFailureLinesWordForWordAndDropsTheRest) {
       "dev - send data failed.",           "dev - register address error.",
       "dev - resource not enough",         "invalid video data.",
       "CMysocket - not found valid node.", "CMySocket - buffer full, close socket!!!!!",
-      "CMySocket - wait thread exit failed!",
+      "CMySocket - wait thread exit failed!", "dev - stream name too long.",
+      "dev - stream s12 never started, slot reset.",
   };
   for (const std::string& line : kept) OutputDebugLine(line);
   DebugPrintf("napi - data length error, data len = %d", 70000);
