@@ -27,6 +27,9 @@ constexpr int32_t FLEET_SENT = 0;          // the socket accepted the message
 constexpr int32_t FLEET_SEND_FAILED = 1;   // not sent ("发送失败" for the alarm)
 constexpr int32_t FLEET_NO_SELECTION = 2;  // nothing selected: nothing done
 
+// Result of AddDevices when an ID of the batch is already in the fleet.
+constexpr int32_t FLEET_ADD_DUPLICATE = -1;
+
 // One row of the fleet, in display order.
 struct FleetRow {
   std::string label;                // the device's szId, set when the row is made
@@ -74,7 +77,7 @@ struct FleetStats {
 class CFleet {
  public:
   // dir: where devset.txt, list.txt and gps.txt lie (the executables pass
-  // GetExeDir()). listener may be null.
+  // their --dir, or GetExeDir()). listener may be null.
   explicit CFleet(std::string dir, IFleetListener* listener = nullptr);
   // Stops the driver thread and destroys the devices that are left, without
   // writing list.txt (SaveAndRelease is the saving close).
@@ -105,8 +108,11 @@ class CFleet {
   // count 1 names the device baseId itself, any other count "%s-%04d" with the
   // 1-based position. An over-long base ID is cut (never splitting a UTF-8
   // character) so that the ID fits 39 bytes: to 39 bytes alone, to 34 bytes
-  // in a numbered batch. Returns the number added.
-  int32_t AddDevices(const std::string& baseId, int32_t count);
+  // in a numbered batch. Returns the number added. When an ID of the batch
+  // (after cutting) is already a row's ID, adds nothing, stores the first
+  // such ID in batch order in *pDuplicate (when given) and returns
+  // FLEET_ADD_DUPLICATE: two devices with one ID would log in as one.
+  int32_t AddDevices(const std::string& baseId, int32_t count, std::string* pDuplicate = nullptr);
   // Shuts down, destroys and removes every selected row; the others keep
   // their order. Returns the number removed.
   int32_t DeleteDevices(const std::vector<int32_t>& selection);
@@ -174,6 +180,7 @@ class CFleet {
   void StopDriver();
   // Under the command lock:
   std::vector<int32_t> CleanSelection(const std::vector<int32_t>& selection) const;
+  int32_t FirstTakenId(const std::vector<std::string>& ids) const;
   std::vector<CDevQ5*> Targets(const std::vector<int32_t>& selection) const;
   CDevQ5* FirstSelected(const std::vector<int32_t>& selection) const;
   void AppendRows(std::vector<FleetRow>& fresh);

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
+#include <unordered_map>
 
 #include "app/fleet.h"
 #include "app/list_file.h"
@@ -21,16 +23,40 @@ std::string BatchId(const std::string& baseId, int32_t count, int32_t i) {
 
 }  // namespace
 
-int32_t CFleet::AddDevices(const std::string& baseId, int32_t count) {
+// The position in ids of the first one that a row already has, -1 when none.
+// One pass over the rows against a table of the batch, so a large fleet costs
+// one lookup per row. Under the command lock.
+int32_t CFleet::FirstTakenId(const std::vector<std::string>& ids) const {
+  std::unordered_map<std::string_view, int32_t> batch;
+  batch.reserve(ids.size());
+  for (size_t i = 0; i < ids.size(); ++i) batch.emplace(ids[i], static_cast<int32_t>(i));
+  int32_t first = -1;
+  std::lock_guard<std::mutex> lock(rowsLock);
+  for (const FleetRow& row : rows) {
+    auto hit = batch.find(row.label);
+    if (hit != batch.end() && (first < 0 || hit->second < first)) first = hit->second;
+  }
+  return first;
+}
+
+int32_t CFleet::AddDevices(const std::string& baseId, int32_t count, std::string* pDuplicate) {
   std::lock_guard<std::mutex> cmd(cmdLock);
   if (bStopDriver.load() || count <= 0) return 0;
   int32_t n = std::min(count, FLEET_MAX_BATCH);
+  std::vector<std::string> ids(static_cast<size_t>(n));
+  // As szId will hold them: up to a NUL byte the base may carry.
+  for (int32_t i = 0; i < n; ++i) ids[static_cast<size_t>(i)] = BatchId(baseId, count, i).c_str();
+  int32_t taken = FirstTakenId(ids);
+  if (taken >= 0) {
+    if (pDuplicate) *pDuplicate = ids[static_cast<size_t>(taken)];
+    return FLEET_ADD_DUPLICATE;
+  }
   std::string vf = SettingsVf(settings);
   std::vector<FleetRow> fresh(static_cast<size_t>(n));
   for (int32_t i = 0; i < n; ++i) {
     auto dev = std::make_unique<CDevQ5>();
     dev->nDevType = 0;
-    dev->SetId(BatchId(baseId, count, i).c_str());
+    dev->SetId(ids[static_cast<size_t>(i)].c_str());
     dev->SetFramePath(vf.c_str());
     FleetRow& row = fresh[static_cast<size_t>(i)];
     row.label = dev->szId;

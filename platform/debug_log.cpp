@@ -1,5 +1,6 @@
 #include "platform/debug_log.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,8 +15,11 @@ std::shared_mutex g_sinkLock;
 IDebugSink* g_sink = nullptr;       // guarded by g_sinkLock
 std::atomic<int32_t> g_hasSink{0};  // fast path: no lock when no sink is installed
 std::atomic<int32_t> g_enabled{1};
+std::atomic<int32_t> g_quiet{0};
 
-void WriteStderr(std::string_view text) {
+// The line and its line feed in one write(2); a pipe or terminal that takes
+// only part of it gets the rest in further writes.
+void WriteLine(int fd, std::string_view text) {
   char stackBuf[512];
   size_t n = text.size() + 1;
   char* buf = n <= sizeof stackBuf ? stackBuf : new char[n];
@@ -23,16 +27,27 @@ void WriteStderr(std::string_view text) {
   buf[text.size()] = '\n';
   size_t off = 0;
   while (off < n) {
-    ssize_t w = write(STDERR_FILENO, buf + off, n - off);
+    ssize_t w = write(fd, buf + off, n - off);
     if (w <= 0) break;
     off += static_cast<size_t>(w);
   }
   if (buf != stackBuf) delete[] buf;
 }
+
+constexpr std::string_view kErrorWords[] = {"failed",      "error",   "invalid",  "not enough",   "not found",
+                                            "buffer full", "refused", "too long", "never started"};
 }  // namespace
+
+bool IsDebugErrorLine(std::string_view line) {
+  if (!line.empty() && line[0] == '{') return false;
+  for (std::string_view word : kErrorWords)
+    if (line.find(word) != std::string_view::npos) return true;
+  return false;
+}
 
 void OutputDebugLine(std::string_view text) {
   if (!g_enabled.load(std::memory_order_relaxed)) return;
+  if (g_quiet.load(std::memory_order_relaxed) && !IsDebugErrorLine(text)) return;
   if (g_hasSink.load(std::memory_order_acquire)) {
     std::shared_lock lock(g_sinkLock);
     if (g_sink) {
@@ -40,7 +55,7 @@ void OutputDebugLine(std::string_view text) {
       return;
     }
   }
-  WriteStderr(text);
+  WriteLine(STDERR_FILENO, text);
 }
 
 void DebugPrintf(const char* fmt, ...) {
@@ -61,3 +76,21 @@ void SetDebugSink(IDebugSink* sink) {
 }
 
 void SetDebugEnabled(bool enabled) { g_enabled.store(enabled ? 1 : 0, std::memory_order_relaxed); }
+
+void SetDebugQuiet(bool quiet) { g_quiet.store(quiet ? 1 : 0, std::memory_order_relaxed); }
+
+CDebugFileSink::~CDebugFileSink() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool CDebugFileSink::Open(const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
+  return true;
+}
+
+void CDebugFileSink::OnDebugLine(std::string_view line) {
+  if (fd_ >= 0) WriteLine(fd_, line);
+}

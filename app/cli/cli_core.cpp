@@ -61,7 +61,13 @@ int32_t CmdAdd(CommandContext& c) {
   if (c.words.size() != 3) return Usage(c, kAddUsage, "two arguments needed");
   if (!ParseInt32(c.words[2].text, count)) return Usage(c, kAddUsage, "COUNT must be a whole number");
   std::string base = c.words[1].text == "\"\"" ? std::string() : c.words[1].text;
-  Say(c.out, "added " + std::to_string(c.fleet.AddDevices(base, count)));
+  std::string taken;
+  int32_t added = c.fleet.AddDevices(base, count, &taken);
+  if (added == FLEET_ADD_DUPLICATE) {
+    Say(c.out, "error: the fleet already has a device with ID '" + taken + "'; nothing added");
+    return CLI_ERROR;
+  }
+  Say(c.out, "added " + std::to_string(added));
   return CLI_OK;
 }
 
@@ -212,6 +218,42 @@ int32_t CmdHelp(CommandContext& c) {
 
 int32_t CmdQuit(CommandContext&) { return CLI_QUIT; }
 
+const char kRowsHelp[] =
+    "Rows (IDX) are 0-based indices, as list shows them.\n"
+    "  online and offline without IDX act on every device; with IDX on those rows.\n"
+    "  delete acts on the rows given and does nothing without; alarm, send and\n"
+    "  status act on one row.\n"
+    "  add BASE 1 names the device BASE; add BASE N names N devices BASE-0001,\n"
+    "  BASE-0002 ... (at most 9999 per command; IDs are cut to 39 bytes). An add\n"
+    "  that would make an ID the fleet already has is refused and adds nothing.\n"
+    "  add \"\" 1 adds one device with an empty ID.\n";
+
+const char kOptionKeysHelp[] =
+    "option [IDX] KEY=VALUE... sets a device's behaviour; keys in any case, values\n"
+    "whole numbers; 0 is off and 1 on for the switches. Without IDX it starts from\n"
+    "UP=0 FREQ=10 GPS=0 AD=0 AS=0 AT=0 REALCLOSE=0 and sets every device; with\n"
+    "IDX it starts from that device's values and sets it alone. A new device has\n"
+    "UP=0 FREQ=10 GPS=0 AD=1 AS=1 AT=0 REALCLOSE=0.\n"
+    "  UP         periodic alarm upload: every FREQ seconds the speed alarm (if AS),\n"
+    "             the customised alarm pair (if AD), then the video-lost alarm\n"
+    "  FREQ       seconds between two alarm cycles; 0 or less: every driver pass\n"
+    "             (about 2 s)\n"
+    "  GPS        GPS position upload every 10 seconds\n"
+    "  AD         customised alarm pair (SOS start and end) in the alarm cycle\n"
+    "  AS         speed alarm (TOO FAST) in the alarm cycle\n"
+    "  AT         seconds online before the device drops its connection by\n"
+    "             itself (it reconnects about 15 s later); 0 never\n"
+    "  REALCLOSE  seconds after which a live view ends by itself; 0 never\n";
+
+const char kChannelMaskHelp[] =
+    "Channels: the server asks a device for a live view or a playback with a MASK\n"
+    "of channels, bit i for channel i: 1 is channel 0, 5 channels 0 and 2, 15\n"
+    "channels 0 to 3, 65535 all 16 channels a device announces. A live view sends\n"
+    "each chunk of the frame file once per channel in its mask, and the server can\n"
+    "drop channels from it one by one (the stream ends with the last); a playback\n"
+    "keeps the mask but sends one stream whatever it holds. zel-server asks with\n"
+    "live ID MASK and playback ID [MASK].\n";
+
 const CommandRow kCommands[] = {
     {"add", kAddUsage, CmdAdd},
     {"delete", kDeleteUsage, CmdDelete},
@@ -245,11 +287,10 @@ int32_t CCliCore::Execute(const std::string& line, std::string& out) {
 }
 
 std::string CCliCore::HelpText() {
-  std::string text;
+  std::string text = "Commands (one per line on standard input, or with -e):\n";
   for (const CommandRow& row : kCommands) text += std::string("  ") + row.szUsage + "\n";
-  text += "Rows are 0-based indices; none given means nothing is selected.\n";
-  text += "option without IDX starts from the dialog defaults and sets every device;\n"
-          "with IDX it starts from that device's values and sets it alone.\n"
-          "add \"\" 1 adds one device with an empty ID.\n";
+  text += kRowsHelp;
+  text += kOptionKeysHelp;
+  text += kChannelMaskHelp;
   return text;
 }

@@ -7,13 +7,15 @@
 
 // Results of CCliCore::Execute.
 constexpr int32_t CLI_OK = 0;     // done (output may report a failed send)
-constexpr int32_t CLI_ERROR = 1;  // bad arguments: one error line, nothing changed
+constexpr int32_t CLI_ERROR = 1;  // refused (bad arguments, an ID taken): one error line, nothing changed
 constexpr int32_t CLI_QUIT = 2;   // "quit": the caller closes the fleet
 
 // The operator's commands of the headless console, one text line each. Row
-// indices are 0-based and form the selection; none given means nothing is
-// selected. Every argument is checked before anything is done, so a command
-// with a bad argument changes nothing. Runs on one thread (the console's).
+// indices are 0-based and form the selection; none given is the empty
+// selection, which online, offline and option take as every device and the
+// other commands as no device. Every argument is checked before anything is
+// done, so a command with a bad argument changes nothing. Runs on one thread
+// (the console's).
 class CCliCore {
  public:
   explicit CCliCore(CFleet& fleet) : fleet_(fleet) {}

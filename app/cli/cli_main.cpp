@@ -1,6 +1,6 @@
 // zel-cli: the fleet without a window. Reads the three files beside the
-// executable, runs the operator's commands from the command line and from
-// standard input, and writes list.txt when it ends.
+// executable (or in --dir), runs the operator's commands from the command line
+// and from standard input, and writes list.txt when it ends.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -12,7 +12,6 @@
 #include "app/cli/cli_loop.h"
 #include "app/cli/cli_options.h"
 #include "app/fleet.h"
-#include "platform/exe_dir.h"
 #include "platform/process_init.h"
 
 namespace {
@@ -36,16 +35,6 @@ bool InstallSignalHandlers() {
   return sigaction(SIGINT, &sa, nullptr) == 0 && sigaction(SIGTERM, &sa, nullptr) == 0;
 }
 
-// Shows the window's title and status texts as lines of the console.
-class CCliListener : public IFleetListener {
- public:
-  void OnRowImage(int32_t, int32_t) override {}
-  void OnTitle(const std::string& text) override { PrintOut("title: " + text + "\n"); }
-  void OnStatusText(int32_t pane, const std::string& text) override {
-    if (!text.empty()) PrintOut("pane " + std::to_string(pane) + ": " + text + "\n");
-  }
-};
-
 // The -e commands in order; true when one of them was quit.
 bool RunCommandLine(CCliCore& core, const CliOptions& options) {
   for (const std::string& command : options.commands) {
@@ -61,22 +50,20 @@ bool RunCommandLine(CCliCore& core, const CliOptions& options) {
 
 int main(int argc, char** argv) {
   CliOptions options;
+  CLI::App app("", "zel-cli");
+  DefineCliOptions(app, options);
+  int status = ParseCommandLine(app, argc, argv);
+  if (status >= 0) return status;
+  CDebugChannelSetup debugChannel;
   std::string error;
-  if (!ParseCliOptions(argc, argv, options, error)) {
-    fprintf(stderr, "zel-cli: %s\n%s", error.c_str(), CliUsage().c_str());
-    return 2;
-  }
-  if (options.bHelp) {
-    PrintOut(CliUsage());
-    return 0;
-  }
+  if (!debugChannel.Apply(options.run, &error)) return UsageError(app, error);
   ProcessStartup();
   if (!InstallSignalHandlers()) {
     fprintf(stderr, "zel-cli: cannot install the signal handlers\n");
-    return 2;
+    return 1;
   }
-  CCliListener listener;
-  CFleet fleet(GetExeDir(), &listener);
+  // The console shows command results, not the window's title and status texts.
+  CFleet fleet(FleetDir(options.run));
   fleet.LoadAll();
   for (const FileNotice& notice : fleet.LoadNotices())
     PrintOut((notice.bSetAside ? "warning: " : "note: ") + notice.szText + "\n");

@@ -18,7 +18,7 @@ class CMainFrame : public QMainWindow {
   Q_OBJECT
 
  public:
-  // dir: where the three files lie (the program passes GetExeDir()).
+  // dir: where the three files lie (the program passes --dir, or GetExeDir()).
   explicit CMainFrame(const std::string& dir, QWidget* parent = nullptr);
 
   // The view's initial update: loads the fleet.

@@ -15,7 +15,12 @@ void CzelView::OnAddDevice() {
   if (!Ready()) return;
   CDlgAdd dlg(this);
   if (dlg.exec() != QDialog::Accepted || !Ready()) return;
-  pFleet->AddDevices(dlg.Values().szBaseId, dlg.Values().nCount);
+  std::string taken;
+  if (pFleet->AddDevices(dlg.Values().szBaseId, dlg.Values().nCount, &taken) == FLEET_ADD_DUPLICATE) {
+    ShowToolMessage(this, QStringLiteral("The fleet already has a device with ID \"%1\". No device was added.")
+                              .arg(QString::fromStdString(taken)));
+    return;
+  }
   pModel->AppendNewRows();
 }
 

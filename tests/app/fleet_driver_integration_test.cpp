@@ -130,7 +130,7 @@ TEST_F(FleetDriverTest, DeletingWhileTheDriverTicksIsSafe) {
     for (int32_t k = std::uniform_int_distribution<int32_t>(1, 40)(rng); k > 0; --k) batch.push_back(pick(rng));
     fleet.DeleteDevices(batch);
     if (added < 3) {  // a few rows come and go as well
-      added += fleet.AddDevices("L", 5) > 0;
+      added += fleet.AddDevices("L" + std::to_string(added), 5) > 0;
       fleet.GoOnline({fleet.RowCount() - 1});
     }
   }

@@ -46,14 +46,30 @@ TEST_F(FleetRowsTest, CountOneKeepsTheIdAsTypedOtherCountsNumberFromOne) {
   EXPECT_EQ(fleet.AddDevices("CAR", 1), 1);
   EXPECT_EQ(fleet.AddDevices("CAR", 2), 2);
   EXPECT_EQ(Labels(fleet), (std::vector<std::string>{"CAR", "CAR-0001", "CAR-0002"}));
-  // A second batch with the same base numbers from 0001 again: equal labels.
-  EXPECT_EQ(fleet.AddDevices("CAR", 2), 2);
-  EXPECT_EQ(Labels(fleet), (std::vector<std::string>{"CAR", "CAR-0001", "CAR-0002", "CAR-0001", "CAR-0002"}));
   FleetRowInfo info;
-  ASSERT_TRUE(fleet.RowInfo(3, info));
+  ASSERT_TRUE(fleet.RowInfo(2, info));
   EXPECT_EQ(info.nImage, 0);
   EXPECT_EQ(info.bOnline, 0);
-  EXPECT_EQ(fleet.StatusText(3), "offline, gps: 0 alarm: 0");
+  EXPECT_EQ(fleet.StatusText(2), "offline, gps: 0 alarm: 0");
+}
+
+// A batch that would repeat an ID adds nothing and names the first such ID
+// of the batch, compared as the IDs are stored (cut to fit).
+TEST_F(FleetRowsTest, BatchThatWouldRepeatAnIdAddsNothingAndNamesTheFirst) {
+  ASSERT_EQ(fleet.AddDevices("CAR-0004", 1), 1);
+  ASSERT_EQ(fleet.AddDevices("CAR", 2), 2);
+  std::string taken;
+  EXPECT_EQ(fleet.AddDevices("CAR", 5, &taken), FLEET_ADD_DUPLICATE);
+  EXPECT_EQ(taken, "CAR-0001");  // first in the batch, not first among the rows
+  EXPECT_EQ(fleet.AddDevices("CAR-0004", 1, &taken), FLEET_ADD_DUPLICATE);
+  EXPECT_EQ(taken, "CAR-0004");
+  EXPECT_EQ(Labels(fleet), (std::vector<std::string>{"CAR-0004", "CAR-0001", "CAR-0002"}));
+  EXPECT_EQ(fleet.AddDevices("CAR", 1), 1);  // "CAR" itself is still free
+  const std::string longId(39, 'L');
+  ASSERT_EQ(fleet.AddDevices(longId, 1), 1);
+  EXPECT_EQ(fleet.AddDevices(longId + "-more", 1, &taken), FLEET_ADD_DUPLICATE);
+  EXPECT_EQ(taken, longId);
+  EXPECT_EQ(fleet.RowCount(), 5);
 }
 
 TEST_F(FleetRowsTest, CountAboveTheLimitAddsNineThousandNineHundredNinetyNine) {

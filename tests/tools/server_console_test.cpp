@@ -100,32 +100,31 @@ TEST(ServerConsole, AnswersCopyTheSerialOrCarryNull) {
 
 TEST(ServerConsole, CommandLineOptions) {
   ServerOptions opt;
-  bool bHelp = true;
-  std::string error;
-  const char* argv[] = {"zel-server", "--listen", "127.0.0.2:0", "--stats", "5", "--record", "/tmp/r",
-                        "--no-login-answer", "--reply-to-uploads", "--quiet"};
-  ASSERT_TRUE(ParseServerArgs(10, argv, &opt, &bHelp, &error)) << error;
-  EXPECT_FALSE(bHelp);
+  CLI::App app("", "zel-server");
+  DefineServerOptions(app, &opt);
+  const char* argv[] = {"zel-server", "--listen=127.0.0.2:0", "--stats", "5", "--record=/tmp/r",
+                        "--idle-timeout", "0", "--no-login-answer", "--reply-to-uploads", "--quiet"};
+  ASSERT_NO_THROW(app.parse(10, argv));
   EXPECT_EQ(opt.szListenIp, "127.0.0.2");
   EXPECT_EQ(opt.nPort, 0);
   EXPECT_EQ(opt.nStatsSeconds, 5);
   EXPECT_EQ(opt.szRecordDir, "/tmp/r");
+  EXPECT_EQ(opt.nIdleSeconds, 0);
   EXPECT_TRUE(opt.bNoLoginAnswer && opt.bReplyToUploads && opt.bQuiet);
 
   ServerOptions def;
-  const char* none[] = {"zel-server"};
-  ASSERT_TRUE(ParseServerArgs(1, none, &def, &bHelp, &error));
   EXPECT_EQ(def.szListenIp + ":" + std::to_string(def.nPort), "127.0.0.1:5556");
 
   const std::vector<std::vector<const char*>> bad = {
-      {"zel-server", "--listen", "localhost:5556"}, {"zel-server", "--listen", "127.0.0.1:65536"},
+      {"zel-server", "--listen", "localhost:5556"}, {"zel-server", "--listen=127.0.0.1:65536"},
       {"zel-server", "--listen", "127.0.0.1"},      {"zel-server", "--stats"},
-      {"zel-server", "--stats", "-1"},              {"zel-server", "--frobnicate"}};
+      {"zel-server", "--stats", "-1"},              {"zel-server", "--idle-timeout=86401"},
+      {"zel-server", "--record="},                  {"zel-server", "--frobnicate"}};
   for (const auto& args : bad) {
     ServerOptions o;
-    error.clear();
-    EXPECT_FALSE(ParseServerArgs(static_cast<int>(args.size()), args.data(), &o, &bHelp, &error)) << args[1];
-    EXPECT_FALSE(error.empty());
+    CLI::App app2("", "zel-server");
+    DefineServerOptions(app2, &o);
+    EXPECT_THROW(app2.parse(static_cast<int>(args.size()), args.data()), CLI::ParseError) << args[1];
   }
 }
 

@@ -3,60 +3,36 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/cli/command_line.h"
 #include "media/frame_check.h"
 #include "media/frame_synth.h"
 #include "media/h264_access_units.h"
 #include "platform/debug_log.h"
 
 namespace {
-constexpr int EXIT_USAGE = 2;
 
-const char kUsage[] =
-    "usage:\n"
-    "  zel-mkframes convert IN.h264 OUT [--fps N]\n"
-    "      one chunk per access unit of an H.264 Annex-B stream (default 25 fps)\n"
-    "  zel-mkframes synth OUT --seconds S [--fps N] [--gop G] [--size BYTES] [--channel C]\n"
-    "      filler chunks: S*N chunks, a key frame every G, BYTES payload bytes (default 25 fps,\n"
-    "      G 25, 4000 bytes, channel 0)\n"
-    "  zel-mkframes check FILE\n"
-    "      walks FILE as the live sender does and reports what it found;\n"
-    "      exit status 0 when it holds at least one valid chunk, 1 otherwise\n"
-    "exit status 2: bad arguments or a file that cannot be read or written\n";
+const char kAbout[] = "zel-mkframes: makes frame files for the live view and checks them.\n";
 
-int Usage(const std::string& error) {
-  if (!error.empty()) fprintf(stderr, "zel-mkframes: %s\n", error.c_str());
-  fputs(kUsage, stderr);
-  return EXIT_USAGE;
-}
+const char kExitStatus[] =
+    "Exit status: 0 done (check: at least one valid chunk); 1 nothing usable\n"
+    "(convert: no picture found; check: no valid chunk); 2 the command line was\n"
+    "refused, or a file could not be read or written.\n";
 
-bool ParseInt(const char* text, int32_t* value) {
-  errno = 0;
-  char* end = nullptr;
-  long v = strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
-  *value = static_cast<int32_t>(v);
-  return true;
-}
+struct ConvertArgs {
+  std::string szIn;
+  std::string szOut;
+  int32_t nFps = 25;
+};
 
-// Reads "--name value" pairs from argv[first..]; every name must be in names.
-bool ParseOptions(int argc, char** argv, int first, const std::vector<std::pair<const char*, int32_t*>>& names,
-                  std::string* error) {
-  for (int i = first; i < argc; i += 2) {
-    int32_t* target = nullptr;
-    for (const auto& [name, slot] : names)
-      if (strcmp(argv[i], name) == 0) target = slot;
-    if (!target) return *error = std::string("unknown argument ") + argv[i], false;
-    if (i + 1 >= argc) return *error = std::string(argv[i]) + " needs a value", false;
-    if (!ParseInt(argv[i + 1], target)) return *error = std::string("bad number for ") + argv[i], false;
-  }
-  return true;
-}
+struct SynthArgs {
+  std::string szOut;
+  SynthOptions opt;
+};
 
 bool ReadWholeFile(const char* path, std::vector<uint8_t>* data) {
   FILE* f = fopen(path, "rb");
@@ -69,26 +45,23 @@ bool ReadWholeFile(const char* path, std::vector<uint8_t>* data) {
   return ok;
 }
 
-int RunConvert(int argc, char** argv) {
-  if (argc < 4) return Usage("convert needs IN and OUT");
-  int32_t fps = 25;
-  std::string error;
-  if (!ParseOptions(argc, argv, 4, {{"--fps", &fps}}, &error)) return Usage(error);
-  if (fps < 1 || fps > SYNTH_MAX_FPS) return Usage("--fps must be 1 to 1000");
+int RunConvert(const ConvertArgs& args) {
+  const char* in = args.szIn.c_str();
+  const char* outPath = args.szOut.c_str();
   std::vector<uint8_t> data;
-  if (!ReadWholeFile(argv[2], &data)) {
-    fprintf(stderr, "zel-mkframes: cannot read %s: %s\n", argv[2], strerror(errno));
+  if (!ReadWholeFile(in, &data)) {
+    fprintf(stderr, "zel-mkframes: cannot read %s: %s\n", in, strerror(errno));
     return EXIT_USAGE;
   }
   CFrameFileWriter out;
-  if (!out.Create(argv[3])) {
-    fprintf(stderr, "zel-mkframes: cannot create %s: %s\n", argv[3], strerror(errno));
+  if (!out.Create(outPath)) {
+    fprintf(stderr, "zel-mkframes: cannot create %s: %s\n", outPath, strerror(errno));
     return EXIT_USAGE;
   }
   ConvertResult res;
-  ConvertAccessUnits(data.data(), data.size(), fps, out, &res);
+  ConvertAccessUnits(data.data(), data.size(), args.nFps, out, &res);
   if (!out.Close()) {
-    fprintf(stderr, "zel-mkframes: writing %s failed\n", argv[3]);
+    fprintf(stderr, "zel-mkframes: writing %s failed\n", outPath);
     return EXIT_USAGE;
   }
   printf("chunks: %lld\nkey frames: %lld\nunits without a picture: %lld\noversize units left out: %lld\n"
@@ -98,33 +71,23 @@ int RunConvert(int argc, char** argv) {
          static_cast<long long>(res.nLeading));
   if (res.nChunks > 0) return 0;
   // An empty frame file would only leave a live stream idle: do not leave one behind.
-  remove(argv[3]);
-  fprintf(stderr, "zel-mkframes: no picture found in %s; %s not written\n", argv[2], argv[3]);
+  remove(outPath);
+  fprintf(stderr, "zel-mkframes: no picture found in %s; %s not written\n", in, outPath);
   return 1;
 }
 
-int RunSynth(int argc, char** argv) {
-  if (argc < 3) return Usage("synth needs OUT");
-  SynthOptions opt;
-  std::string error;
-  if (!ParseOptions(argc, argv, 3,
-                    {{"--seconds", &opt.nSeconds},
-                     {"--fps", &opt.nFps},
-                     {"--gop", &opt.nGop},
-                     {"--size", &opt.nSize},
-                     {"--channel", &opt.nChannel}},
-                    &error))
-    return Usage(error);
-  error = CheckSynthOptions(opt);
-  if (!error.empty()) return Usage(error);
+int RunSynth(const CLI::App& app, const SynthArgs& args) {
+  std::string error = CheckSynthOptions(args.opt);
+  if (!error.empty()) return UsageError(app, error);
+  const char* outPath = args.szOut.c_str();
   CFrameFileWriter out;
-  if (!out.Create(argv[2])) {
-    fprintf(stderr, "zel-mkframes: cannot create %s: %s\n", argv[2], strerror(errno));
+  if (!out.Create(outPath)) {
+    fprintf(stderr, "zel-mkframes: cannot create %s: %s\n", outPath, strerror(errno));
     return EXIT_USAGE;
   }
-  int64_t n = WriteSynthFrames(out, opt);
+  int64_t n = WriteSynthFrames(out, args.opt);
   if (!out.Close()) {
-    fprintf(stderr, "zel-mkframes: writing %s failed\n", argv[2]);
+    fprintf(stderr, "zel-mkframes: writing %s failed\n", outPath);
     return EXIT_USAGE;
   }
   printf("chunks: %lld\n", static_cast<long long>(n));
@@ -139,15 +102,14 @@ class CCheckSink : public IDebugSink {
   }
 };
 
-int RunCheck(int argc, char** argv) {
-  if (argc != 3) return Usage("check needs exactly one FILE");
+int RunCheck(const std::string& path) {
   CCheckSink sink;
   SetDebugSink(&sink);
   FrameCheckResult res;
-  bool ok = CheckFrameFile(argv[2], &res);
+  bool ok = CheckFrameFile(path.c_str(), &res);
   SetDebugSink(nullptr);
   if (!ok) {
-    fprintf(stderr, "zel-mkframes: cannot read %s (missing, unreadable or not a regular file)\n", argv[2]);
+    fprintf(stderr, "zel-mkframes: cannot read %s (missing, unreadable or not a regular file)\n", path.c_str());
     return EXIT_USAGE;
   }
   fputs(FormatFrameCheck(res).c_str(), stdout);
@@ -156,14 +118,35 @@ int RunCheck(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage("");
-  std::string_view mode = argv[1];
-  if (mode == "convert") return RunConvert(argc, argv);
-  if (mode == "synth") return RunSynth(argc, argv);
-  if (mode == "check") return RunCheck(argc, argv);
-  if (mode == "-h" || mode == "--help") {
-    fputs(kUsage, stdout);
-    return 0;
-  }
-  return Usage("unknown mode " + std::string(mode));
+  CLI::App app(kAbout, "zel-mkframes");
+  SetUpCommandLine(app);
+  app.require_subcommand(1);
+  app.footer(kExitStatus);
+
+  ConvertArgs conv;
+  CLI::App* convert = app.add_subcommand("convert", "One chunk per access unit of an H.264 Annex-B stream");
+  convert->add_option("IN", conv.szIn, "The H.264 stream")->required();
+  convert->add_option("OUT", conv.szOut, "The frame file to write")->required();
+  convert->add_option("--fps", conv.nFps, "Frames per second (default 25)")
+      ->check(CLI::Range(1, SYNTH_MAX_FPS).description(""))
+      ->type_name("N");
+
+  SynthArgs syn;
+  CLI::App* synth = app.add_subcommand("synth", "Filler chunks: SECONDS*N chunks, a key frame every G");
+  synth->add_option("OUT", syn.szOut, "The frame file to write")->required();
+  synth->add_option("--seconds", syn.opt.nSeconds, "Length, 1 to 86400")->required()->type_name("S");
+  synth->add_option("--fps", syn.opt.nFps, "Chunks per second, 1 to 1000 (default 25)")->type_name("N");
+  synth->add_option("--gop", syn.opt.nGop, "Chunks from one key frame to the next (default 25)")->type_name("G");
+  synth->add_option("--size", syn.opt.nSize, "Payload bytes per chunk (default 4000)")->type_name("BYTES");
+  synth->add_option("--channel", syn.opt.nChannel, "Channel digit 0 to 9 (default 0)")->type_name("C");
+
+  std::string checkPath;
+  CLI::App* check = app.add_subcommand("check", "Walks FILE as the live sender does and reports what it found");
+  check->add_option("FILE", checkPath, "The frame file")->required();
+
+  int status = ParseCommandLine(app, argc, argv);
+  if (status >= 0) return status;
+  if (convert->parsed()) return RunConvert(conv);
+  if (synth->parsed()) return RunSynth(app, syn);
+  return RunCheck(checkPath);
 }

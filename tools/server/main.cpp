@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/cli/command_line.h"
 #include "platform/process_init.h"
 #include "tools/server/console_reader.h"
 #include "net/event_loop.h"
@@ -29,16 +30,11 @@ int BlockStopSignals() {
 
 int main(int argc, char** argv) {
   ServerOptions opt;
-  bool bHelp = false;
+  CLI::App app("", "zel-server");
+  DefineServerOptions(app, &opt);
+  int status = ParseCommandLine(app, argc, argv);
+  if (status >= 0) return status;
   std::string error;
-  if (!ParseServerArgs(argc, argv, &opt, &bHelp, &error)) {
-    fprintf(stderr, "zel-server: %s\n%s", error.c_str(), ServerUsage());
-    return 2;
-  }
-  if (bHelp) {
-    fputs(ServerUsage(), stdout);
-    return 0;
-  }
   ProcessStartup();
   int sigFd = BlockStopSignals();  // before any thread starts, so all inherit the mask
   CEventLoop loop;

@@ -4,7 +4,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+
+#include "app/cli/command_line.h"
 
 namespace {
 bool ParseUnsigned(const char* text, unsigned long maxValue, unsigned long* out) {
@@ -17,45 +18,25 @@ bool ParseUnsigned(const char* text, unsigned long maxValue, unsigned long* out)
   return true;
 }
 
-// Options that take a value; false when name is not one of them.
-bool ApplyValueOption(const std::string& name, const char* value, ServerOptions* opt, std::string* error) {
-  unsigned long v = 0;
-  if (name == "--listen") {
-    if (!ParseListenAddress(value, &opt->szListenIp, &opt->nPort)) *error = std::string("bad --listen: ") + value;
-  } else if (name == "--stats") {
-    if (ParseUnsigned(value, 86400, &v)) {
-      opt->nStatsSeconds = static_cast<int32_t>(v);
-    } else {
-      *error = std::string("bad --stats: ") + value;
-    }
-  } else if (name == "--idle-timeout") {
-    if (ParseUnsigned(value, 86400, &v)) {
-      opt->nIdleSeconds = static_cast<int32_t>(v);
-    } else {
-      *error = std::string("bad --idle-timeout: ") + value;
-    }
-  } else if (name == "--record") {
-    opt->szRecordDir = value;
-    if (opt->szRecordDir.empty()) *error = "empty --record directory";
-  } else {
-    return false;
-  }
-  return true;
-}
+const char kAbout[] =
+    "zel-server: a Register Server for tests and demos. Accepts the devices'\n"
+    "logins, counts their messages, asks them for streams from the console on\n"
+    "standard input and prints what happens on standard output.\n";
 
-bool ApplyFlag(const std::string& name, ServerOptions* opt, bool* pHelp) {
-  if (name == "--no-login-answer") {
-    opt->bNoLoginAnswer = true;
-  } else if (name == "--reply-to-uploads") {
-    opt->bReplyToUploads = true;
-  } else if (name == "--quiet") {
-    opt->bQuiet = true;
-  } else if (name == "--help" || name == "-h") {
-    *pHelp = true;
-  } else {
-    return false;
-  }
-  return true;
+const char kFooter[] =
+    "Console commands on standard input: help lists them. A MASK of channels has\n"
+    "bit i for channel i (1 channel 0, 5 channels 0 and 2, 15 channels 0 to 3).\n"
+    "Exit status: 0 after quit, SIGINT or SIGTERM; 1 the server could not start;\n"
+    "2 the command line was refused.\n";
+
+// Whole seconds from 0 to one day.
+CLI::Validator Seconds() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        unsigned long v = 0;
+        return ParseUnsigned(text.c_str(), 86400, &v) ? std::string() : "not a whole number of seconds from 0 to 86400: " + text;
+      },
+      "");
 }
 }  // namespace
 
@@ -72,36 +53,30 @@ bool ParseListenAddress(const std::string& text, std::string* ip, uint16_t* port
   return true;
 }
 
-bool ParseServerArgs(int argc, const char* const* argv, ServerOptions* opt, bool* pHelp, std::string* error) {
-  *pHelp = false;
-  for (int i = 1; i < argc; i++) {
-    std::string name = argv[i];
-    if (ApplyFlag(name, opt, pHelp)) continue;
-    if (name == "--listen" || name == "--stats" || name == "--record" || name == "--idle-timeout") {
-      if (i + 1 >= argc) {
-        *error = "missing value after " + name;
-        return false;
-      }
-      ApplyValueOption(name, argv[++i], opt, error);
-      if (!error->empty()) return false;
-      continue;
-    }
-    *error = "unknown option: " + name;
-    return false;
-  }
-  return true;
-}
-
-const char* ServerUsage() {
-  return "usage: zel-server [--listen IP:PORT] [--stats SECONDS] [--record DIR]\n"
-         "                  [--idle-timeout SECONDS] [--no-login-answer] [--reply-to-uploads] [--quiet]\n"
-         "  --listen IP:PORT     address to listen on (default 127.0.0.1:5556; port 0 picks one)\n"
-         "  --stats SECONDS      print a statistics line every SECONDS\n"
-         "  --record DIR         write live H.264 payloads to DIR/<stream>-ch<N>.h264\n"
-         "  --idle-timeout SECONDS  close a connection that holds half a packet, or has not\n"
-         "                       sent a whole one since it opened, for SECONDS (default 60; 0 never)\n"
-         "  --no-login-answer    accept logins but never answer them\n"
-         "  --reply-to-uploads   answer GPS and alarm uploads\n"
-         "  --quiet              no line per login, upload or stream event\n"
-         "Commands on standard input: help lists them.\n";
+void DefineServerOptions(CLI::App& app, ServerOptions* opt) {
+  app.description(kAbout);
+  SetUpCommandLine(app);
+  app.add_option_function<std::string>(
+         "--listen",
+         [opt](const std::string& text) {
+           if (!ParseListenAddress(text, &opt->szListenIp, &opt->nPort))
+             throw CLI::ValidationError("--listen", "not IP:PORT with a dotted IPv4 address and a port 0 to 65535: " + text);
+         },
+         "Address to listen on (default 127.0.0.1:5556; port 0 picks one)")
+      ->type_name("IP:PORT");
+  app.add_option("--stats", opt->nStatsSeconds, "Print a statistics line every SECONDS (default 0: none)")
+      ->check(Seconds())
+      ->type_name("SECONDS");
+  app.add_option("--record", opt->szRecordDir, "Write live H.264 payloads to DIR/<stream>-ch<N>.h264")
+      ->check(CLI::Validator([](std::string& dir) { return dir.empty() ? std::string("empty directory") : std::string(); }, ""))
+      ->type_name("DIR");
+  app.add_option("--idle-timeout", opt->nIdleSeconds,
+                 "Close a connection that holds half a packet, or has not sent a whole one since it opened, "
+                 "for SECONDS (default 60; 0 never)")
+      ->check(Seconds())
+      ->type_name("SECONDS");
+  app.add_flag("--no-login-answer", opt->bNoLoginAnswer, "Accept logins but never answer them");
+  app.add_flag("--reply-to-uploads", opt->bReplyToUploads, "Answer GPS and alarm uploads");
+  app.add_flag("--quiet", opt->bQuiet, "No line per login, upload or stream event");
+  app.footer(kFooter);
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <CLI/CLI.hpp>
+
 #include <cstdint>
 #include <string>
 
@@ -22,9 +24,6 @@ struct ServerOptions {
 // "IP:PORT" with a dotted IPv4 address and a port from 0 to 65535.
 bool ParseListenAddress(const std::string& text, std::string* ip, uint16_t* port);
 
-// Parses argv[1..]. False with a message in error on a bad or unknown
-// option; *pHelp set for --help. Pure function.
-bool ParseServerArgs(int argc, const char* const* argv, ServerOptions* opt, bool* pHelp, std::string* error);
-
-// The usage text of the executable.
-const char* ServerUsage();
+// zel-server's options, help and version on app, writing into *opt when app
+// parses. app must be named "zel-server".
+void DefineServerOptions(CLI::App& app, ServerOptions* opt);

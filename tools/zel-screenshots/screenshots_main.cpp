@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/cli/command_line.h"
 #include "app/fleet.h"
 #include "app/list_file.h"
 #include "app/settings_file.h"
@@ -109,15 +110,22 @@ bool ShotDialogs(CMainFrame& frame, const QString& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: zel-screenshots OUTDIR\n");
-    return 2;
-  }
+  CLI::App cmd("zel-screenshots: draws the main window with a small fleet, some of it logged in to a\n"
+               "loopback server, and each dialog, and saves them as PNG files in OUTDIR (made when\n"
+               "missing). Runs on the offscreen platform unless QT_QPA_PLATFORM names another.\n",
+               "zel-screenshots");
+  SetUpCommandLine(cmd);
+  std::string outDir;
+  cmd.add_option("OUTDIR", outDir, "Folder for the PNG files")->required();
+  cmd.footer("Exit status: 0 every picture written; 1 a picture or the server failed; 2 the command line was refused.\n");
+  int status = ParseCommandLine(cmd, argc, argv);
+  if (status >= 0) return status;
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   ProcessStartup();
-  QApplication app(argc, argv);
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
   QApplication::setWindowIcon(MakeAppIcon());
-  QString out = QString::fromLocal8Bit(argv[1]);
+  QString out = QString::fromLocal8Bit(outDir.c_str());
   QDir().mkpath(out);
 
   CFakeServer server;

@@ -51,7 +51,7 @@ TEST_F(CliCoreTest, BadArgumentsGiveOneErrorLineAndChangeNothing) {
       "send 4 {}",        "option 9 GPS=1",    "option 1 GPS=1 BAD=2", "option 1 GPS=x",
       "option 1 GPS",     "option GPS=1 3",    "status",              "status 0 1",
       "status 4",         "list all",          "stats now",           "quit now",
-      "frobnicate 1",     "set",
+      "frobnicate 1",     "set",               "add CAR 9",           "add CAR-0003 1",
   };
   for (const char* line : bad) {
     std::string out = Run(line, CLI_ERROR);
@@ -61,6 +61,9 @@ TEST_F(CliCoreTest, BadArgumentsGiveOneErrorLineAndChangeNothing) {
   }
   EXPECT_NE(Run("delete 0 9", CLI_ERROR).find("delete IDX..."), std::string::npos);
   EXPECT_NE(Run("option 1 GPS=1 BAD=2", CLI_ERROR).find("BAD"), std::string::npos);
+  // A taken ID is named: the first of the batch that the fleet already has.
+  Run("add X-0002 1");
+  EXPECT_EQ(Run("add X 3", CLI_ERROR), "error: the fleet already has a device with ID 'X-0002'; nothing added\n");
   EXPECT_EQ(capture.Count("dev - CDevQ5::ConnectReg"), 0);
 }
 
@@ -134,30 +137,34 @@ TEST_F(CliCoreTest, SetTakesTheRestOfTheLineAsTheFrameFileAndKeepsItWhenLeftOut)
   fleet.WithDevice(0, [](CDevQ5& d) { EXPECT_EQ(d.bWantOnline.load(), 0); });
 }
 
-TEST(CliOptionsTest, CommandsKeepTheirOrderAndNumbersAreChecked) {
-  const char* argv[] = {"zel-cli", "-e", "add CAR 2", "--duration", "5", "-e", "online", "--stats", "1"};
+// Both option forms, repeated -e in order; values out of range, unknown
+// options and a --dir that is no directory are refused.
+TEST(CliOptionsTest, BothFormsAreTakenAndBadValuesRefused) {
+  CTempDir dir;
   CliOptions o;
-  std::string error;
-  ASSERT_TRUE(ParseCliOptions(9, argv, o, error)) << error;
+  CLI::App app("", "zel-cli");
+  DefineCliOptions(app, o);
+  const std::string dirArg = "--dir=" + dir.Path();
+  const char* argv[] = {"zel-cli",  "-e",      "add CAR 2", "--duration=5", "-e",  "online",
+                        "--stats", "1",       dirArg.c_str(), "--log",       "x.log", "-q"};
+  ASSERT_NO_THROW(app.parse(12, argv));
   EXPECT_EQ(o.commands, (std::vector<std::string>{"add CAR 2", "online"}));
   EXPECT_EQ(o.nDurationSec, 5);
   EXPECT_EQ(o.nStatsSec, 1);
+  EXPECT_EQ(o.run.szDir, dir.Path());
+  EXPECT_EQ(o.run.szLog, "x.log");
+  EXPECT_TRUE(o.run.bQuiet);
 
-  const char* noValue[] = {"zel-cli", "-e"};
-  CliOptions o2;
-  EXPECT_FALSE(ParseCliOptions(2, noValue, o2, error));
-  const char* badStats[] = {"zel-cli", "--stats", "0"};
-  EXPECT_FALSE(ParseCliOptions(3, badStats, o2, error));
-  const char* badDuration[] = {"zel-cli", "--duration", "-1"};
-  EXPECT_FALSE(ParseCliOptions(3, badDuration, o2, error));
-  const char* unknown[] = {"zel-cli", "--verbose"};
-  EXPECT_FALSE(ParseCliOptions(2, unknown, o2, error));
-  EXPECT_NE(error.find("--verbose"), std::string::npos);
-  CliOptions o3;
-  const char* none[] = {"zel-cli"};
-  ASSERT_TRUE(ParseCliOptions(1, none, o3, error));
-  EXPECT_EQ(o3.nDurationSec, -1);
-  EXPECT_EQ(o3.nStatsSec, 0);
+  const std::vector<std::vector<const char*>> bad = {
+      {"zel-cli", "-e"},           {"zel-cli", "--stats", "0"},         {"zel-cli", "--duration=-1"},
+      {"zel-cli", "--verbose"},    {"zel-cli", "-e", "list", "stray"},  {"zel-cli", "--dir", "/nonexistent/zel"},
+      {"zel-cli", "--dir", "/dev/null"}};
+  for (const auto& args : bad) {
+    CliOptions o2;
+    CLI::App app2("", "zel-cli");
+    DefineCliOptions(app2, o2);
+    EXPECT_THROW(app2.parse(static_cast<int>(args.size()), args.data()), CLI::ParseError) << args[1];
+  }
 }
 
 }  // namespace

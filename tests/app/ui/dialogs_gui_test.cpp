@@ -82,13 +82,15 @@ TEST_F(DialogTest, AddConfirmedUnchangedAddsOneDeviceWithAnEmptyLabel) {
   EXPECT_EQ(Label(0), "");
 }
 
-TEST_F(DialogTest, AddPassesIdAndCountAsTypedAndCountZeroAddsNothing) {
+TEST_F(DialogTest, AddPassesIdAndCountAsTypedCountZeroAddsNothingAndATakenIdIsRefused) {
   Start();
-  auto add = [&](const char* id, const char* count) {
-    WhenModal([=](QWidget* w) {
+  std::vector<std::string> messages;
+  auto add = [&](const char* id, const char* count, bool refused = false) {
+    WhenModal([=, &messages](QWidget* w) {
       CDlgAdd* dlg = As<CDlgAdd>(w);
       dlg->IdEdit()->setText(QString::fromUtf8(id));
       dlg->CountEdit()->setText(QString::fromUtf8(count));
+      if (refused) RecordMessage(messages);
       dlg->OkButton()->click();
       EXPECT_EQ(dlg->result(), QDialog::Accepted);
     });
@@ -98,6 +100,10 @@ TEST_F(DialogTest, AddPassesIdAndCountAsTypedAndCountZeroAddsNothing) {
   add("X", "0");
   add("Y", "-4");
   add("车", "1");
+  // An ID the fleet has already: a message names it and nothing is added.
+  add("CAR", "5", true);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("\"CAR-0001\""), std::string::npos) << messages[0];
   ASSERT_EQ(Model().rowCount(), 4);
   EXPECT_EQ(Label(0), "CAR-0001");
   EXPECT_EQ(Label(2), "CAR-0003");
