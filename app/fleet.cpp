@@ -22,6 +22,15 @@ CFleet::~CFleet() {
   DestroyDevices(doomed);
 }
 
+// Successive devices get phases a golden-ratio step apart, so that however
+// many log in together, their uploads spread evenly over every period.
+std::unique_ptr<CDevQ5> CFleet::MakeDevice() {
+  auto dev = std::make_unique<CDevQ5>();
+  dev->nDevType = 0;
+  dev->nUploadPhaseMs.store(nDevicesMade++ * 2654435769u);
+  return dev;
+}
+
 std::vector<int32_t> CFleet::CleanSelection(const std::vector<int32_t>& selection) const {
   int32_t count = RowCount();
   std::vector<int32_t> clean;

@@ -2,6 +2,7 @@
 #include <json/value.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -20,7 +21,7 @@
 constexpr int32_t FLEET_MAX_BATCH = 9999;        // devices one AddDevices creates at most
 constexpr size_t FLEET_ID_MAX = 39;              // bytes of an ID (szId holds 40 with the NUL)
 constexpr size_t FLEET_BASE_ID_MAX = 34;         // base ID of a numbered batch: 34 + "-" + 4 digits
-constexpr uint32_t FLEET_PASS_PAUSE_MS = 2000;   // pause after each driver pass
+constexpr uint32_t FLEET_PASS_PAUSE_MS = 2000;   // driver passes start this far apart
 
 // Results of SendEmergencyAlarm and UploadCommand.
 constexpr int32_t FLEET_SENT = 0;          // the socket accepted the message
@@ -168,15 +169,15 @@ class CFleet {
   std::string StatusPane(int32_t pane) const;
   const std::string& Dir() const { return szExeDir; }
 
-  // Pause after each driver pass (FLEET_PASS_PAUSE_MS unless changed; tests
-  // shorten it). Any thread.
+  // Time from the start of one driver pass to the start of the next
+  // (FLEET_PASS_PAUSE_MS unless changed; tests shorten it). Any thread.
   void SetPassPause(uint32_t ms);
 
  private:
   static int DriverThread(void* fleet);
   void RunDriver();
   void DriverPass();
-  void PauseBetweenPasses();
+  void WaitForNextPass(std::chrono::steady_clock::time_point when);
   void StopDriver();
   // Under the command lock:
   std::vector<int32_t> CleanSelection(const std::vector<int32_t>& selection) const;
@@ -184,6 +185,7 @@ class CFleet {
   std::vector<CDevQ5*> Targets(const std::vector<int32_t>& selection) const;
   CDevQ5* FirstSelected(const std::vector<int32_t>& selection) const;
   void AppendRows(std::vector<FleetRow>& fresh);
+  std::unique_ptr<CDevQ5> MakeDevice();
   void DestroyDevices(std::vector<FleetRow>& doomed);
   void SetTitle(const std::string& text);
   void SetStatusPane(int32_t pane, const std::string& text);
@@ -210,10 +212,12 @@ class CFleet {
   std::atomic<uint32_t> nPasses{0};
   std::mutex pauseLock;
   std::condition_variable pauseWake;
+  bool bPauseChanged = false;   // pauseLock
   ThreadHandle driverThread;    // command lock
   bool bDriverStarted = false;  // command lock
   bool bReleased = false;       // command lock: SaveAndRelease has run
   bool bSaved = false;          // command lock: what that SaveAndRelease wrote list.txt with
   bool bListKeptInPlace = false;        // command lock: a damaged list.txt must not be replaced
+  uint32_t nDevicesMade = 0;            // command lock
   std::vector<FileNotice> loadNotices;  // command lock
 };

@@ -54,8 +54,7 @@ int32_t CFleet::AddDevices(const std::string& baseId, int32_t count, std::string
   std::string vf = SettingsVf(settings);
   std::vector<FleetRow> fresh(static_cast<size_t>(n));
   for (int32_t i = 0; i < n; ++i) {
-    auto dev = std::make_unique<CDevQ5>();
-    dev->nDevType = 0;
+    std::unique_ptr<CDevQ5> dev = MakeDevice();
     dev->SetId(ids[static_cast<size_t>(i)].c_str());
     dev->SetFramePath(vf.c_str());
     FleetRow& row = fresh[static_cast<size_t>(i)];

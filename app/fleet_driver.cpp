@@ -14,16 +14,22 @@ int CFleet::DriverThread(void* fleet) {
   return 0;
 }
 
+// Passes start one pause apart, measured start to start, so the time a pass
+// takes does not stretch the devices' periods. A pass that overran starts
+// the next one at once; missed passes are never made up in a burst.
 void CFleet::RunDriver() {
+  auto nextStart = std::chrono::steady_clock::now();
   while (!bStopDriver.load()) {
     auto start = std::chrono::steady_clock::now();
     DriverPass();
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    uint32_t passMs = static_cast<uint32_t>(ms.count());
+    auto end = std::chrono::steady_clock::now();
+    uint32_t passMs = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count());
     nLastPassMs.store(passMs);
     if (passMs > nMaxPassMs.load()) nMaxPassMs.store(passMs);  // the driver alone writes it
     nPasses.fetch_add(1);
-    PauseBetweenPasses();
+    nextStart += std::chrono::milliseconds(nPassPauseMs.load());
+    if (nextStart < end) nextStart = end;
+    WaitForNextPass(nextStart);
   }
 }
 
@@ -57,15 +63,16 @@ void CFleet::DriverPass() {
   }
 }
 
-void CFleet::PauseBetweenPasses() {
+void CFleet::WaitForNextPass(std::chrono::steady_clock::time_point when) {
   std::unique_lock<std::mutex> lock(pauseLock);
-  pauseWake.wait_for(lock, std::chrono::milliseconds(nPassPauseMs.load()),
-                     [this] { return bStopDriver.load() != 0; });
+  pauseWake.wait_until(lock, when, [this] { return bStopDriver.load() != 0 || bPauseChanged; });
+  bPauseChanged = false;
 }
 
 void CFleet::SetPassPause(uint32_t ms) {
   std::lock_guard<std::mutex> lock(pauseLock);
   nPassPauseMs.store(ms);
+  bPauseChanged = true;  // the pass being waited for starts at once
   pauseWake.notify_all();
 }
 

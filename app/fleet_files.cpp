@@ -53,8 +53,7 @@ int32_t CFleet::LoadAll() {
   std::string vf = SettingsVf(settings);
   std::vector<FleetRow> fresh(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
-    auto dev = std::make_unique<CDevQ5>();
-    dev->nDevType = 0;
+    std::unique_ptr<CDevQ5> dev = MakeDevice();
     dev->SetId(entries[i].id.c_str());
     dev->SetFramePath(vf.c_str());
     dev->SetProperties(entries[i].props);

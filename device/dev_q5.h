@@ -53,6 +53,12 @@ class CDevQ5 {
   uint32_t dwLastKeepAlive = 0;
   uint32_t dwLastAlarm = 0;
   uint32_t dwLastGps = 0;
+  bool bLoginSeen = false;  // bOnline as the previous Tick saw it
+  // Where in each period the first uploads after a login fall (0: at once).
+  // The fleet spreads its devices over the period, so that devices that log
+  // in together do not all upload in the same driver pass. Any thread.
+  std::atomic<uint32_t> nUploadPhaseMs{0};
+  std::atomic<int32_t> nKeepAlivesSent{0};
 
   // --- media ---
   std::atomic<int32_t> bStopping{0};  // the device is going: senders end
@@ -136,6 +142,9 @@ class CDevQ5 {
 
   // --- tick and alarms (tick.cpp, alarms.cpp) ---
   void Tick();
+  // The first Tick that finds the device logged in: stale upload stamps are
+  // moved to the device's phase. Driver thread.
+  void OnLoginSeen();
   // bMore: the alarm cycle follows in the same Tick (its last message ends the burst).
   void SendGpsUpload(Json::Value& msg, const char* timeText, bool bMore = false);
   // True when the alarm period is due at dwNow, and when the alarm cycle will

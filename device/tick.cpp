@@ -14,7 +14,35 @@ constexpr int32_t kReconnectPeriodMs = 15000;
 void FormatDegrees(int32_t value, char* out, size_t size) {
   snprintf(out, size, "%d.%04d", value / 10000, value % 10000);
 }
+
+// The stamp of a period that has just fired moves on by the period, so that
+// a tick that came late never stretches the next period: uploads keep their
+// rate however long a driver pass takes. A stamp that is still due afterwards
+// (the device was away for more than a period) starts afresh at now, so that
+// missed periods are never sent in a burst.
+uint32_t NextStamp(uint32_t now, uint32_t stamp, int32_t period) {
+  uint32_t next = stamp + static_cast<uint32_t>(period);
+  return PeriodDue(now, next, period) ? now : next;
+}
+
+// At a login, a period whose stamp is stale would fire at once; with a phase
+// it fires phaseMs after the login instead (then every period), so that
+// devices that log in together spread their uploads over the period.
+void PhaseStaleStamp(uint32_t now, uint32_t& stamp, int32_t period, uint32_t phaseMs) {
+  if (period <= 0 || !PeriodDue(now, stamp, period)) return;
+  // Due once the phase has passed (a period is due past its length, not at it).
+  stamp = now - static_cast<uint32_t>(period) + phaseMs % static_cast<uint32_t>(period) - 1u;
+}
 }  // namespace
+
+void CDevQ5::OnLoginSeen() {
+  uint32_t phase = nUploadPhaseMs.load();
+  if (phase == 0) return;
+  int32_t interval = static_cast<int32_t>(static_cast<uint32_t>(nUploadInterval.load()) * 1000u);
+  PhaseStaleStamp(dwNow, dwLastGps, kGpsPeriodMs, phase);
+  PhaseStaleStamp(dwNow, dwLastAlarm, interval, phase);
+  PhaseStaleStamp(dwNow, dwLastKeepAlive, kKeepAlivePeriodMs, phase);
+}
 
 void CDevQ5::Tick() {
   dwNow = GetTickCount();
@@ -26,6 +54,9 @@ void CDevQ5::Tick() {
     bOnline.store(0);
     dwLastConnect.store(dwNow);
   }
+  bool bOnlineNow = bOnline.load() != 0;
+  if (bOnlineNow && !bLoginSeen) OnLoginSeen();
+  bLoginSeen = bOnlineNow;
   // Most Ticks find nothing due: the message object is made only when needed.
   if (bOnline.load() && (PeriodDue(dwNow, dwLastGps, kGpsPeriodMs) || AlarmPeriodDue())) {
     LocalTime now = GetLocalTime();
@@ -43,7 +74,7 @@ void CDevQ5::Tick() {
         bGpsHeld = AlarmCycleDue();
         SendGpsUpload(msg, timeText, bGpsHeld);
       }
-      dwLastGps = dwNow;
+      dwLastGps = NextStamp(dwNow, dwLastGps, kGpsPeriodMs);
     }
     int32_t interval = static_cast<int32_t>(static_cast<uint32_t>(nUploadInterval.load()) * 1000u);
     if (PeriodDue(dwNow, dwLastAlarm, interval)) {
@@ -54,7 +85,7 @@ void CDevQ5::Tick() {
         SendVideoLostAlarm(msg, alarmTime);  // ends the burst
         bGpsHeld = false;
       }
-      dwLastAlarm = dwNow;
+      dwLastAlarm = NextStamp(dwNow, dwLastAlarm, interval);
     }
     // The settings changed between the two steps and no alarm followed.
     if (bGpsHeld) sigSocket.Flush();
@@ -67,8 +98,8 @@ void CDevQ5::Tick() {
       keepAlive["SESSION"] = "";
       keepAlive["MODULE"] = "CERTIFICATE";
       keepAlive["OPERATION"] = "KEEPALIVE";
-      SendSignalPacket(keepAlive, 0, 0);
-      dwLastKeepAlive = dwNow;
+      if (SendSignalPacket(keepAlive, 0, 0)) nKeepAlivesSent.fetch_add(1, std::memory_order_relaxed);
+      dwLastKeepAlive = NextStamp(dwNow, dwLastKeepAlive, kKeepAlivePeriodMs);
     }
     return;
   }

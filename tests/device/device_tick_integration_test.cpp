@@ -47,10 +47,64 @@ TEST(DeviceTickTest, SpeedWrapsAfter140AndGpsOffStillMovesTheStamp) {
   // With GPS off nothing is sent and the position stays, but the stamp moves.
   dev->bGps.store(0);
   int32_t lon = dev->nLongitude;
+  uint32_t before = dev->dwLastGps;
   PassTime(10001);
   dev->Tick();
   EXPECT_EQ(dev->nLongitude, lon);
-  EXPECT_EQ(dev->dwLastGps, dev->dwNow);
+  EXPECT_EQ(dev->dwLastGps, before + 10000u);
+  dev->Shutdown();
+}
+
+// Periods run start to start whatever the ticks' timing: ticks 2.5 s apart
+// (a driver whose passes run late) still give one GPS upload every 10 s and
+// one keep-alive every 15 s, and a device back from a long absence uploads
+// once, not once per missed period.
+TEST(DeviceTickTest, RatesHoldWhenTicksComeLateAndNeverBurst) {
+  CFakeServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto dev = LoggedInDevice(srv, "RATE-1");
+  dev->bGps.store(1);
+  dev->bAutoUpload.store(0);
+  for (int i = 0; i < 47; ++i) {  // 117.5 s: GPS at 12.5, 22.5 ... 112.5; keep-alives at 17.5 ... 107.5
+    PassTime(2500);
+    dev->Tick();
+  }
+  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 11, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "KEEPALIVE", 7, 5000));
+  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "SPI"), 11);
+  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "KEEPALIVE"), 7);
+  PassTime(35000);
+  dev->Tick();
+  PassTime(2500);
+  dev->Tick();
+  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 12, 5000));
+  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "SPI"), 12);
+  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "KEEPALIVE"), 8);
+  dev->Shutdown();
+}
+
+// A device with a phase makes its first uploads that far into the period
+// after its login instead of at once, then keeps the period.
+TEST(DeviceTickTest, PhaseDelaysTheFirstUploadsAfterALogin) {
+  CFakeServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto dev = std::make_unique<CDevQ5>();
+  dev->nUploadPhaseMs.store(4000);
+  dev->bGps.store(1);
+  dev->SetId("PHASE-1");
+  dev->SetServer("127.0.0.1", srv.Port());
+  PassTime(60000);  // every stamp is stale by the login
+  dev->ConnectReg();
+  ASSERT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 1; }, 5000));
+  int nSpi = 0;
+  for (int i = 0; i < 8; ++i) {  // 0, 2, 4 ... 14 s after the login
+    dev->Tick();
+    if (i == 2 || i == 7) {
+      ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", ++nSpi, 5000)) << i;
+    }
+    EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "SPI"), nSpi) << i;
+    PassTime(2000);
+  }
   dev->Shutdown();
 }
 
