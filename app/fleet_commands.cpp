@@ -118,7 +118,12 @@ bool CFleet::GoOnline(const std::vector<int32_t>& selection, std::string* pWhy) 
 void CFleet::TakeOffline(const std::vector<int32_t>& selection) {
   std::lock_guard<std::mutex> cmd(cmdLock);
   std::vector<CDevQ5*> targets = Targets(selection);
-  for (CDevQ5* dev : targets) dev->DetachSignal();
+  {
+    // No Tick runs meanwhile: none can be half way through an upload on a
+    // connection that is being let go.
+    std::lock_guard<std::mutex> tick(tickLock);
+    for (CDevQ5* dev : targets) dev->DetachSignal();
+  }
   for (CDevQ5* dev : targets) dev->GoOffline();
 }
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "app/fleet.h"
+#include "platform/debug_log.h"
 
 namespace {
 // The close waits for the driver without a practical limit: the driver ends
@@ -40,6 +41,7 @@ void CFleet::RunDriver() {
 // alive until its Tick is over (DestroyDevices waits for it). Rows removed
 // meanwhile end the pass early. A stop request ends the pass between rows.
 void CFleet::DriverPass() {
+  CDebugBatch batch;  // the pass's upload lines leave in a few writes, not one each
   size_t count = static_cast<size_t>(RowCount());
   for (size_t i = 0; i < count; ++i) {
     int32_t changed = -1;

@@ -1,4 +1,5 @@
 #include "device/dev_q5.h"
+#include "device/upload_burst.h"
 #include "platform/local_time.h"
 
 namespace {
@@ -9,7 +10,7 @@ Json::Value& AlarmParameter(Json::Value& msg) {
 }
 }  // namespace
 
-void CDevQ5::SendSpeedAlarm(Json::Value& msg, int64_t alarmTime) {
+void CDevQ5::SendSpeedAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst) {
   Json::Value& par = AlarmParameter(msg);
   par["ALARMTYPE"] = 8;
   par["CMDTYPE"] = 1;
@@ -20,10 +21,10 @@ void CDevQ5::SendSpeedAlarm(Json::Value& msg, int64_t alarmTime) {
   par["ALARMNAME"] = "TOO FAST";
   par["RUN"] = 1;
   ++nSpeedAlarmUid;
-  if (SendSignalPacket(msg, 0, 1, true)) nAlarmsSent.fetch_add(1);
+  burst.Add(msg, 1, &nAlarmsSent);
 }
 
-void CDevQ5::SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime) {
+void CDevQ5::SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst) {
   Json::Value& par = AlarmParameter(msg);
   par["ALARMTYPE"] = 4;
   par["CONTINUETIME"] = 10;
@@ -35,15 +36,12 @@ void CDevQ5::SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime) {
   par["CMDTYPE"] = 1;
   // The number moves on only when the start was accepted, so a start that
   // could not be sent is tried again with the same number next cycle.
-  if (SendSignalPacket(msg, 0, 0, true)) {
-    nSosUid.fetch_add(1);
-    nAlarmsSent.fetch_add(1);
-  }
+  burst.Add(msg, 0, &nAlarmsSent, &nSosUid);
   par["CMDTYPE"] = 0;
-  if (SendSignalPacket(msg, 0, 0, true)) nAlarmsSent.fetch_add(1);
+  burst.Add(msg, 0, &nAlarmsSent);
 }
 
-void CDevQ5::SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime) {
+void CDevQ5::SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst) {
   Json::Value& par = AlarmParameter(msg);
   bool start = (nVideoLostSeq & 1u) != 0;
   par["ALARMTYPE"] = 0;
@@ -55,7 +53,7 @@ void CDevQ5::SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime) {
   par["ALARMUID"] = Json::UInt(start ? nVideoLostSeq : nVideoLostSeq - 1u);
   par["CMDTYPE"] = start ? 1 : 0;
   ++nVideoLostSeq;
-  if (SendSignalPacket(msg, 0, 0)) nAlarmsSent.fetch_add(1);
+  burst.Add(msg, 0, &nAlarmsSent);
 }
 
 int CDevQ5::UploadEmergencyAlarm() {

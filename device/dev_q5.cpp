@@ -115,8 +115,8 @@ void CDevQ5::PrepareExit() {
   sigSocket.Detach();
 }
 
-bool CDevQ5::SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog, bool bMore) {
-  return SendSignalPacketOn(sigSocket, value, timeoutMs, bLog, false, bMore);
+bool CDevQ5::SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog) {
+  return SendSignalPacketOn(sigSocket, value, timeoutMs, bLog, false);
 }
 
 void CDevQ5::SetId(const char* id) { CopyText(szId, sizeof szId, id); }

@@ -27,6 +27,8 @@ constexpr int32_t DEV_MEDIA_MAX_BUF = 600000;
 // everything the dispatcher does) and the media threads. Every field that
 // crosses threads is a 32-bit atomic; the two texts written by the operator
 // while others read them (szServerIp, szFramePath) are guarded by textLock.
+class CUploadBurst;
+
 class CDevQ5 {
  public:
   CDevQ5();
@@ -112,9 +114,8 @@ class CDevQ5 {
   // socket detached from its share thread without an event.
   void PrepareExit();
   // Sends value on the signalling connection as one packet; logs the text
-  // when bLog is set; bMore: another packet of this thread follows at once
-  // (CMySocket::Send). True when the socket accepted it. Any thread.
-  bool SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog, bool bMore = false);
+  // when bLog is set. True when the socket accepted it. Any thread.
+  bool SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog);
 
   // --- texts shared across threads ---
   void SetId(const char* id);
@@ -142,20 +143,18 @@ class CDevQ5 {
 
   // --- tick and alarms (tick.cpp, alarms.cpp) ---
   void Tick();
-  // The first Tick that finds the device logged in: stale upload stamps are
-  // moved to the device's phase. Driver thread.
+  // The first Tick that finds the device logged in: with a phase, the upload
+  // and keep-alive stamps are set so that the first of each falls that far
+  // into its period. Driver thread.
   void OnLoginSeen();
-  // bMore: the alarm cycle follows in the same Tick (its last message ends the burst).
-  void SendGpsUpload(Json::Value& msg, const char* timeText, bool bMore = false);
-  // True when the alarm period is due at dwNow, and when the alarm cycle will
-  // also send (bAutoUpload). Driver thread.
+  // The tick's uploads, each added to the tick's burst.
+  void SendGpsUpload(Json::Value& msg, const char* timeText, CUploadBurst& burst);
+  // True when the alarm period is due at dwNow. Driver thread.
   bool AlarmPeriodDue() const;
-  bool AlarmCycleDue() const;
-  // The alarm cycle's messages; each but the video-lost alarm, which ends the
-  // cycle, is sent with bMore.
-  void SendSpeedAlarm(Json::Value& msg, int64_t alarmTime);
-  void SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime);
-  void SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime);
+  // The alarm cycle's messages.
+  void SendSpeedAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst);
+  void SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst);
+  void SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst);
   // 0 when the socket accepted the emergency alarm, 1 when not. Operator's thread.
   int UploadEmergencyAlarm();
 

@@ -2,6 +2,7 @@
 
 #include "device/dev_q5.h"
 #include "device/gps_track.h"
+#include "device/upload_burst.h"
 #include "platform/local_time.h"
 #include "platform/tick.h"
 
@@ -38,6 +39,9 @@ void PhaseStaleStamp(uint32_t now, uint32_t& stamp, int32_t period, uint32_t pha
 void CDevQ5::OnLoginSeen() {
   uint32_t phase = nUploadPhaseMs.load();
   if (phase == 0) return;
+  // A login right after the device was made finds its stamps fresh: they are
+  // dated back so that the phase decides all the same.
+  dwLastGps = dwLastAlarm = dwLastKeepAlive = dwNow - 0x40000000u;
   int32_t interval = static_cast<int32_t>(static_cast<uint32_t>(nUploadInterval.load()) * 1000u);
   PhaseStaleStamp(dwNow, dwLastGps, kGpsPeriodMs, phase);
   PhaseStaleStamp(dwNow, dwLastAlarm, interval, phase);
@@ -64,15 +68,13 @@ void CDevQ5::Tick() {
     // the alarms, and those of each alarm into the next.
     Json::Value msg;
     msg["SESSION"] = "";
-    // The messages of one Tick leave as one burst: each but the last is sent
-    // with bMore, so that the system puts them on the wire together.
-    bool bGpsHeld = false;
+    // The messages of one Tick leave together, in one send.
+    CUploadBurst burst(sigSocket);
     if (PeriodDue(dwNow, dwLastGps, kGpsPeriodMs)) {
       if (bGps.load() == 1) {
         char timeText[16];
         FormatTimeText(now, timeText, sizeof timeText);
-        bGpsHeld = AlarmCycleDue();
-        SendGpsUpload(msg, timeText, bGpsHeld);
+        SendGpsUpload(msg, timeText, burst);
       }
       dwLastGps = NextStamp(dwNow, dwLastGps, kGpsPeriodMs);
     }
@@ -80,15 +82,13 @@ void CDevQ5::Tick() {
     if (PeriodDue(dwNow, dwLastAlarm, interval)) {
       int64_t alarmTime = LocalTimeToEpoch(now);
       if (bAutoUpload.load() == 1) {
-        if (bSpeedAlarm.load() == 1) SendSpeedAlarm(msg, alarmTime);
-        if (bCustomAlarm.load() == 1) SendCustomAlarmPair(msg, alarmTime);
-        SendVideoLostAlarm(msg, alarmTime);  // ends the burst
-        bGpsHeld = false;
+        if (bSpeedAlarm.load() == 1) SendSpeedAlarm(msg, alarmTime, burst);
+        if (bCustomAlarm.load() == 1) SendCustomAlarmPair(msg, alarmTime, burst);
+        SendVideoLostAlarm(msg, alarmTime, burst);
       }
       dwLastAlarm = NextStamp(dwNow, dwLastAlarm, interval);
     }
-    // The settings changed between the two steps and no alarm followed.
-    if (bGpsHeld) sigSocket.Flush();
+    burst.Send();
   }
   if (pStreams) pStreams->Reap();
   if (!bWantOnline.load()) return;
@@ -115,9 +115,7 @@ bool CDevQ5::AlarmPeriodDue() const {
   return PeriodDue(dwNow, dwLastAlarm, interval);
 }
 
-bool CDevQ5::AlarmCycleDue() const { return AlarmPeriodDue() && bAutoUpload.load() == 1; }
-
-void CDevQ5::SendGpsUpload(Json::Value& msg, const char* timeText, bool bMore) {
+void CDevQ5::SendGpsUpload(Json::Value& msg, const char* timeText, CUploadBurst& burst) {
   nSpeed += 2;
   if (nSpeed > 140) nSpeed = 0;
   nLongitude += 5;
@@ -148,6 +146,6 @@ void CDevQ5::SendGpsUpload(Json::Value& msg, const char* timeText, bool bMore) {
   p["S"] = nSpeed * 100;
   p["C"] = 5050;
   p["T"] = timeText;
-  if (SendSignalPacket(msg, 0, 1, bMore)) nGpsSent.fetch_add(1);
+  burst.Add(msg, 1, &nGpsSent);
   if (rows > 0) nGpsRow = (nGpsRow + 1) % rows;
 }

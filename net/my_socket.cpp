@@ -92,14 +92,10 @@ int CMySocket::Open(const SocketParam& p) {
   return 1;
 }
 
-int CMySocket::Send(const void* data, int32_t len, uint32_t timeoutMs, bool bMore) {
+int CMySocket::Send(const void* data, int32_t len, uint32_t timeoutMs) {
   std::shared_ptr<CSockConn> c = Current();
   if (!c) return -1;
-  return c->Send(data, len, timeoutMs, bMore);
-}
-
-void CMySocket::Flush() {
-  if (std::shared_ptr<CSockConn> c = Current()) c->Flush();
+  return c->Send(data, len, timeoutMs);
 }
 
 int CMySocket::Close() {

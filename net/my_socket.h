@@ -43,13 +43,8 @@ class CMySocket {
   // thread first waits up to timeoutMs for room ("CMySocket - select timeout,
   // send data failed." and 0 when there is none). A peer that lets the output
   // buffer reach its bound is dropped (0). Returns len when the unit was
-  // taken, -1 without a connection or data. bMore tells the system another
-  // unit follows at once, so both may share a segment; the sender ends the
-  // burst with a Send without bMore, or with Flush.
-  int Send(const void* data, int32_t len, uint32_t timeoutMs, bool bMore = false);
-
-  // Puts out at once whatever a Send with bMore left waiting.
-  void Flush();
+  // taken, -1 without a connection or data.
+  int Send(const void* data, int32_t len, uint32_t timeoutMs);
 
   // Stops service and closes the connection (with a reset). From any thread
   // but a share thread it returns once the share thread has let go of it: no

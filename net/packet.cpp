@@ -59,8 +59,7 @@ int32_t BuildSignalPacket(const Json::Value& value, uint8_t* buf, std::string* t
   return PACKET_HEAD_LEN + textLen + 1;
 }
 
-bool SendSignalPacketOn(CMySocket& sock, const Json::Value& value, uint32_t timeoutMs, int bLog, bool bSendLine,
-                        bool bMore) {
+bool SendSignalPacketOn(CMySocket& sock, const Json::Value& value, uint32_t timeoutMs, int bLog, bool bSendLine) {
   uint8_t buf[SIGNAL_PACKET_BUF];
   thread_local std::string text;
   int32_t len = BuildSignalPacket(value, buf, &text);
@@ -73,7 +72,7 @@ bool SendSignalPacketOn(CMySocket& sock, const Json::Value& value, uint32_t time
     if (bSendLine) OutputDebugLine("send");
     OutputDebugLine(text);
   }
-  if (sock.Send(buf, len, timeoutMs, bMore) > 0) return true;
+  if (sock.Send(buf, len, timeoutMs) > 0) return true;
   OutputDebugLine("dev - send data failed.");
   return false;
 }

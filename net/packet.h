@@ -44,11 +44,9 @@ int32_t BuildSignalPacket(const Json::Value& value, uint8_t* buf, std::string* t
 
 // Sends value as one type-0 packet on sock in a single Send. bLog copies the
 // text to the debug channel; bSendLine writes "send" before it (the media
-// connection form); bMore says that another packet follows at once (see
-// CMySocket::Send). True when the socket accepted it; otherwise "dev - send
+// connection form). True when the socket accepted it; otherwise "dev - send
 // data failed.". Safe from any thread.
-bool SendSignalPacketOn(CMySocket& sock, const Json::Value& value, uint32_t timeoutMs, int bLog, bool bSendLine,
-                        bool bMore = false);
+bool SendSignalPacketOn(CMySocket& sock, const Json::Value& value, uint32_t timeoutMs, int bLog, bool bSendLine);
 
 // The socket form: logs "send" and the text when bLog is set.
 inline bool SendSignalPacket(CMySocket& sock, const Json::Value& value, uint32_t timeoutMs, int bLog) {

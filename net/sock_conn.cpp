@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <linux/sockios.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -78,7 +77,7 @@ bool CSockConn::WaitRoom(int fdNow, uint32_t timeoutMs) {
   }
 }
 
-int CSockConn::Send(const void* data, int32_t len, uint32_t timeoutMs, bool bMore) {
+int CSockConn::Send(const void* data, int32_t len, uint32_t timeoutMs) {
   int fdNow = fd.load();
   if (fdNow < 0 || !data || len <= 0) return -1;
   if (timeoutMs != 0 && !ShareOnOwnLoop(*this) && !WaitRoom(fdNow, timeoutMs)) {
@@ -90,7 +89,7 @@ int CSockConn::Send(const void* data, int32_t len, uint32_t timeoutMs, bool bMor
   const auto* p = static_cast<const uint8_t*>(data);
   size_t sent = 0;
   if (out.size() == nOutOff) {
-    ssize_t n = send(fd.load(), p, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT | (bMore ? MSG_MORE : 0));
+    ssize_t n = send(fd.load(), p, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n == len) {
       CountBytesSent(n);
       return len;
@@ -124,15 +123,6 @@ void CSockConn::DropForBacklog() {
   OutputDebugLine("CMySocket - send buffer full, close socket!!!!!");
   CountSlowPeerDrop();
   Abort();
-}
-
-void CSockConn::Flush() {
-  std::lock_guard<std::mutex> lock(outLock);
-  int f = fd.load();
-  if (f < 0) return;
-  // Clearing the cork pushes every byte a MSG_MORE send left waiting.
-  int zero = 0;
-  setsockopt(f, IPPROTO_TCP, TCP_CORK, &zero, sizeof zero);
 }
 
 void CSockConn::Abort() {

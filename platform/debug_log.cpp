@@ -17,6 +17,39 @@ std::atomic<int32_t> g_hasSink{0};  // fast path: no lock when no sink is instal
 std::atomic<int32_t> g_enabled{1};
 std::atomic<int32_t> g_quiet{0};
 
+void WriteAll(int fd, const char* buf, size_t n) {
+  size_t off = 0;
+  while (off < n) {
+    ssize_t w = write(fd, buf + off, n - off);
+    if (w <= 0) break;
+    off += static_cast<size_t>(w);
+  }
+}
+
+// The lines of this thread's open batch, for one descriptor.
+constexpr size_t kBatchFlushBytes = 64 * 1024;
+thread_local int t_batchDepth = 0;
+thread_local int t_batchFd = -1;
+thread_local std::string t_batch;
+
+void FlushBatch() {
+  if (!t_batch.empty() && t_batchFd >= 0) WriteAll(t_batchFd, t_batch.data(), t_batch.size());
+  t_batch.clear();
+}
+
+// True when the line went into the thread's batch.
+bool Batched(int fd, std::string_view text) {
+  if (t_batchDepth == 0 || fd < 0) return false;
+  if (fd != t_batchFd) {
+    FlushBatch();
+    t_batchFd = fd;
+  }
+  t_batch.append(text.data(), text.size());
+  t_batch.push_back('\n');
+  if (t_batch.size() >= kBatchFlushBytes) FlushBatch();
+  return true;
+}
+
 // The line and its line feed in one write(2); a pipe or terminal that takes
 // only part of it gets the rest in further writes.
 void WriteLine(int fd, std::string_view text) {
@@ -25,12 +58,7 @@ void WriteLine(int fd, std::string_view text) {
   char* buf = n <= sizeof stackBuf ? stackBuf : new char[n];
   memcpy(buf, text.data(), text.size());
   buf[text.size()] = '\n';
-  size_t off = 0;
-  while (off < n) {
-    ssize_t w = write(fd, buf + off, n - off);
-    if (w <= 0) break;
-    off += static_cast<size_t>(w);
-  }
+  WriteAll(fd, buf, n);
   if (buf != stackBuf) delete[] buf;
 }
 
@@ -51,11 +79,20 @@ void OutputDebugLine(std::string_view text) {
   if (g_hasSink.load(std::memory_order_acquire)) {
     std::shared_lock lock(g_sinkLock);
     if (g_sink) {
-      g_sink->OnDebugLine(text);
+      if (!Batched(g_sink->BatchFd(), text)) g_sink->OnDebugLine(text);
       return;
     }
   }
-  WriteLine(STDERR_FILENO, text);
+  if (!Batched(STDERR_FILENO, text)) WriteLine(STDERR_FILENO, text);
+}
+
+CDebugBatch::CDebugBatch() { ++t_batchDepth; }
+
+CDebugBatch::~CDebugBatch() {
+  if (--t_batchDepth > 0) return;
+  // A file sink is only removed once its writers are done (the program's end).
+  std::shared_lock lock(g_sinkLock);
+  FlushBatch();
 }
 
 void DebugPrintf(const char* fmt, ...) {
@@ -71,6 +108,7 @@ void DebugPrintf(const char* fmt, ...) {
 
 void SetDebugSink(IDebugSink* sink) {
   std::unique_lock lock(g_sinkLock);
+  FlushBatch();  // this thread's own lines, before their descriptor goes
   g_sink = sink;
   g_hasSink.store(sink ? 1 : 0, std::memory_order_release);
 }

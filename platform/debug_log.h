@@ -16,6 +16,10 @@ void DebugPrintf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 class IDebugSink {
  public:
   virtual void OnDebugLine(std::string_view line) = 0;
+  // The descriptor the sink appends whole lines to, when it is a plain file
+  // (a CDebugBatch may then write several lines to it in one call); -1 when
+  // every line must reach OnDebugLine.
+  virtual int BatchFd() const { return -1; }
 
  protected:
   ~IDebugSink() = default;
@@ -42,9 +46,23 @@ class CDebugFileSink final : public IDebugSink {
   // with errno set when it cannot be opened. Call before installing the sink.
   bool Open(const std::string& path);
   void OnDebugLine(std::string_view line) override;
+  int BatchFd() const override { return fd_; }
 
  private:
   int fd_ = -1;
+};
+
+// While one lives on a thread, the lines that thread writes to standard error
+// or to a file sink are collected and written together (at 64 KiB and when the
+// outermost batch ends), whole lines only, so lines still never mix. A thread
+// that writes many lines in a burst (the driver's pass) saves a system call
+// per line. Lines for other sinks (tests) are delivered at once as ever.
+class CDebugBatch {
+ public:
+  CDebugBatch();
+  ~CDebugBatch();
+  CDebugBatch(const CDebugBatch&) = delete;
+  CDebugBatch& operator=(const CDebugBatch&) = delete;
 };
 
 // Quiet channel: only error lines are written, every other line is dropped

@@ -1,7 +1,9 @@
-// A Tick's GPS upload and alarm cycle leave as one burst; the upload alone
-// (no alarm cycle in that Tick, or the cycle switched off) must not be held
-// back waiting for messages that never come.
+// A Tick's GPS upload and alarm cycle leave as one burst, whole and in
+// order; the upload alone (no alarm cycle in that Tick, or the cycle switched
+// off) leaves by itself; and a burst the connection refuses changes none of
+// the device's counters.
 #include "tests/device/device_test_util.h"
+#include "tests/support/debug_capture.h"
 
 namespace {
 
@@ -42,6 +44,25 @@ TEST(TickBurstTest, GpsAloneIsNotHeldWhenNoAlarmFollows) {
   dev->Tick();
   EXPECT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 2, kWait));
   EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "SENDALARMINFO"), 0);
+  dev->Shutdown();
+}
+
+TEST(TickBurstTest, RefusedBurstCountsNothingAndSaysSoForEachMessage) {
+  DebugCapture capture;
+  CFakeServer srv;
+  ASSERT_TRUE(srv.Start());
+  auto dev = LoggedInDevice(srv, "BURST-3");
+  dev->bGps.store(1);
+  dev->bAutoUpload.store(1);
+  uint32_t sosUid = dev->nSosUid.load();
+  dev->sigSocket.Close();  // the tick still believes it is online
+  capture.Clear();
+  PassTime(10001);
+  dev->Tick();
+  EXPECT_EQ(capture.Count("dev - send data failed."), 5);
+  EXPECT_EQ(dev->nGpsSent.load(), 0);
+  EXPECT_EQ(dev->nAlarmsSent.load(), 0);
+  EXPECT_EQ(dev->nSosUid.load(), sosUid);  // the SOS number is tried again next cycle
   dev->Shutdown();
 }
 

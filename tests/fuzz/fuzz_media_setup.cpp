@@ -42,6 +42,7 @@
 #include "device/dev_q5.h"
 #include "media/stream_set.h"
 #include "media/frame_synth.h"
+#include "media/media_address.h"
 #include "media/slot_state.h"
 #include "net/json_read.h"
 #include "net/packet.h"
@@ -285,7 +286,7 @@ int FirstWhere(const Snapshot& s, bool bJoin, const std::string& name) {
 
 // Exact outcome of one request while no other thread changes a slot.
 void CheckExact(const Request& q, int r, const Snapshot& before, const Snapshot& after, int32_t nNoSlot,
-                int32_t nAddressError) {
+                int32_t nAddressError, bool bNoAddress) {
   if (!q.bNameOk || r != 0) {
     FUZZ_CHECK(r == 1);
     FUZZ_CHECK(after == before);
@@ -308,7 +309,8 @@ void CheckExact(const Request& q, int r, const Snapshot& before, const Snapshot&
     FUZZ_CHECK(s.nKind == before[at].nKind && s.nMask == (before[at].nMask | q.nChannel));
     return;
   }
-  FUZZ_CHECK(s.nKind == q.nKind && s.bAbandoned == 0);
+  // A connection to 0.0.0.0 is never opened: the slot is abandoned at once.
+  FUZZ_CHECK(s.nKind == q.nKind && s.bAbandoned == (bNoAddress ? 1 : 0));
   if (q.nKind != STREAM_DOWNLOAD) FUZZ_CHECK(s.bStop == 0);
   if (q.nKind == STREAM_LIVE || q.nKind == STREAM_PLAYBACK) FUZZ_CHECK(s.nMask == q.nChannel);
 }
@@ -320,7 +322,14 @@ void RunRequest(CDevQ5& dev, const Request& q, const Json::Value& msg, bool bExa
   int r = CallHandler(dev, q.nKind, msg);
   Snapshot after = Take(dev);
   if (bExact) {
-    CheckExact(q, r, before, after, gLines.nNoSlot.load() - nNoSlot, gLines.nAddressError.load() - nAddressError);
+    static const int32_t kRules[kKinds] = {MEDIA_ADDR_LIVE, MEDIA_ADDR_TALK, MEDIA_ADDR_RECORDING, MEDIA_ADDR_RECORDING};
+    MediaAddress addr;
+    bool bNoAddress = q.nKind >= 0 &&
+                      ResolveMediaAddress(kRules[q.nKind], JsonMember(JsonMember(msg, "PARAMETER"), "IPANDPORT"),
+                                          dev.nServerAddr.load(), dev.nServerPort.load(), &addr) &&
+                      addr.nIp == 0;
+    CheckExact(q, r, before, after, gLines.nNoSlot.load() - nNoSlot, gLines.nAddressError.load() - nAddressError,
+               bNoAddress);
   } else {
     FUZZ_CHECK(r == 0 || r == 1);
     if (!q.bNameOk) FUZZ_CHECK(r == 1);
