@@ -98,7 +98,9 @@ void CDevQ5::Tick() {
       keepAlive["SESSION"] = "";
       keepAlive["MODULE"] = "CERTIFICATE";
       keepAlive["OPERATION"] = "KEEPALIVE";
-      if (SendSignalPacket(keepAlive, 0, 0)) nKeepAlivesSent.fetch_add(1, std::memory_order_relaxed);
+      CUploadBurst burst(sigSocket);  // handed to the share thread like the uploads
+      burst.Add(keepAlive, 0, &nKeepAlivesSent);
+      burst.Send();
       dwLastKeepAlive = NextStamp(dwNow, dwLastKeepAlive, kKeepAlivePeriodMs);
     }
     return;

@@ -23,7 +23,7 @@ bool CUploadBurst::Add(const Json::Value& value, int bLog, std::atomic<int32_t>*
 
 void CUploadBurst::Send() {
   if (nPackets == 0) return;
-  bool bTaken = socket.Send(packets.data(), static_cast<int32_t>(packets.size()), 0) > 0;
+  bool bTaken = socket.Send(packets.data(), static_cast<int32_t>(packets.size()), 0, SOCK_SEND_HAND_OVER) > 0;
   if (bTaken) {
     for (auto* c : counters) c->fetch_add(1);
     for (auto* c : countersU) c->fetch_add(1);

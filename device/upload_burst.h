@@ -9,8 +9,9 @@
 class CMySocket;
 
 // The uploads of one Tick (the GPS upload and the alarm cycle), sent together
-// in one Send on the signalling connection: one system call and one segment
-// instead of one each, which is most of what a Tick costs at scale. The
+// in one Send on the signalling connection and handed to its share thread:
+// one unit and one segment instead of one each, and no network system call
+// on the driver, which is most of what a Tick costs at scale. The
 // packets are whole and in order inside the unit, so nothing changes on the
 // wire but the packing. Each packet's effect on the device (its counter, the
 // SOS number) takes place only when the unit was accepted; when it was not,

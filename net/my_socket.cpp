@@ -92,10 +92,10 @@ int CMySocket::Open(const SocketParam& p) {
   return 1;
 }
 
-int CMySocket::Send(const void* data, int32_t len, uint32_t timeoutMs) {
+int CMySocket::Send(const void* data, int32_t len, uint32_t timeoutMs, int32_t nFlags) {
   std::shared_ptr<CSockConn> c = Current();
   if (!c) return -1;
-  return c->Send(data, len, timeoutMs);
+  return c->Send(data, len, timeoutMs, (nFlags & SOCK_SEND_HAND_OVER) != 0);
 }
 
 int CMySocket::Close() {

@@ -9,6 +9,7 @@
 class CSockConn;
 
 constexpr int32_t SOCKET_INITIAL_CAPACITY = 20000;
+constexpr int32_t SOCK_SEND_HAND_OVER = 1;  // CMySocket::Send flag
 
 // The one network endpoint class: an outgoing TCP connection served by the
 // process-wide share table (share_table.h). Each Open makes a fresh connection
@@ -43,8 +44,11 @@ class CMySocket {
   // thread first waits up to timeoutMs for room ("CMySocket - select timeout,
   // send data failed." and 0 when there is none). A peer that lets the output
   // buffer reach its bound is dropped (0). Returns len when the unit was
-  // taken, -1 without a connection or data.
-  int Send(const void* data, int32_t len, uint32_t timeoutMs);
+  // taken, -1 without a connection or data. With SOCK_SEND_HAND_OVER the
+  // share thread makes every write: the caller only queues the unit and
+  // never waits (timeoutMs must be 0); units of a thread that sends much,
+  // such as the driver's uploads, then cost it no system call of the network.
+  int Send(const void* data, int32_t len, uint32_t timeoutMs, int32_t nFlags = 0);
 
   // Stops service and closes the connection (with a reset). From any thread
   // but a share thread it returns once the share thread has let go of it: no

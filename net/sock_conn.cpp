@@ -77,7 +77,7 @@ bool CSockConn::WaitRoom(int fdNow, uint32_t timeoutMs) {
   }
 }
 
-int CSockConn::Send(const void* data, int32_t len, uint32_t timeoutMs) {
+int CSockConn::Send(const void* data, int32_t len, uint32_t timeoutMs, bool bHandOver) {
   int fdNow = fd.load();
   if (fdNow < 0 || !data || len <= 0) return -1;
   if (timeoutMs != 0 && !ShareOnOwnLoop(*this) && !WaitRoom(fdNow, timeoutMs)) {
@@ -88,7 +88,8 @@ int CSockConn::Send(const void* data, int32_t len, uint32_t timeoutMs) {
   if (fd.load() < 0) return -1;
   const auto* p = static_cast<const uint8_t*>(data);
   size_t sent = 0;
-  if (out.size() == nOutOff) {
+  if (bHandOver && !bConnected.load()) return -1;  // nothing is queued before the connection is up
+  if (out.size() == nOutOff && (!bHandOver || ShareOnOwnLoop(*this))) {
     ssize_t n = send(fd.load(), p, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n == len) {
       CountBytesSent(n);

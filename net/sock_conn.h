@@ -36,7 +36,9 @@ class CSockConn : public std::enable_shared_from_this<CSockConn> {
   // socket writable. Returns len when the unit was taken, 0 on a time-out or
   // when the output buffer would pass its bound (the connection is then
   // dropped), -1 without a descriptor, or what send returned on an error.
-  int Send(const void* data, int32_t len, uint32_t timeoutMs);
+  // bHandOver leaves even the first attempt to the share thread: the caller
+  // never enters the network stack (the driver, whose pass must stay short).
+  int Send(const void* data, int32_t len, uint32_t timeoutMs, bool bHandOver = false);
   // Shuts the connection down in both directions: every later Send fails and
   // the loop drops the connection.
   void Abort();
