@@ -6,13 +6,13 @@ namespace {
 const Json::Value& Par(const CapturedPacket& p) { return p.json["PARAMETER"]; }
 
 TEST(DeviceTickTest, FirstGpsUploadOfNewDevice) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "GPS-1");
   dev->bGps.store(1);
   PassTime(10001);
   dev->Tick();
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 1, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 1, 5000));
   auto spi = MessagesOf(srv, "GPS-1", "SPI");
   ASSERT_EQ(spi.size(), 1u);
   const Json::Value& p = Par(spi[0])["P"];
@@ -31,7 +31,7 @@ TEST(DeviceTickTest, FirstGpsUploadOfNewDevice) {
 }
 
 TEST(DeviceTickTest, SpeedWrapsAfter140AndGpsOffStillMovesTheStamp) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "GPS-61");
   dev->bGps.store(1);
@@ -39,7 +39,7 @@ TEST(DeviceTickTest, SpeedWrapsAfter140AndGpsOffStillMovesTheStamp) {
     PassTime(10001);
     dev->Tick();
   }
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 62, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 62, 5000));
   auto spi = MessagesOf(srv, "GPS-61", "SPI");
   EXPECT_EQ(Par(spi[59])["P"]["S"].asInt(), 14000);
   EXPECT_EQ(Par(spi[60])["P"]["S"].asInt(), 0);
@@ -59,7 +59,7 @@ TEST(DeviceTickTest, GpsTrackRowsAlternateWhileSpeedFollowsTheDevice) {
   track.Clear();
   track.Add("22.5431", 7, "114.0579", 8);
   track.Add("22.6000", 7, "114.1000", 8);
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "TRACK-1");
   dev->bGps.store(1);
@@ -67,7 +67,7 @@ TEST(DeviceTickTest, GpsTrackRowsAlternateWhileSpeedFollowsTheDevice) {
     PassTime(10001);
     dev->Tick();
   }
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 3, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 3, 5000));
   auto spi = MessagesOf(srv, "TRACK-1", "SPI");
   EXPECT_EQ(Par(spi[0])["P"]["W"].asString(), "22.5431");
   EXPECT_EQ(Par(spi[0])["P"]["J"].asString(), "114.0579");
@@ -79,13 +79,13 @@ TEST(DeviceTickTest, GpsTrackRowsAlternateWhileSpeedFollowsTheDevice) {
 }
 
 TEST(DeviceTickTest, KeepAliveIs61BytesEvery15Seconds) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "KA-1");
   PassTime(15001);
   dev->Tick();
   dev->Tick();  // not due again
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "KEEPALIVE", 1, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "KEEPALIVE", 1, 5000));
   auto ka = MessagesOf(srv, "KA-1", "KEEPALIVE");
   ASSERT_EQ(ka.size(), 1u);
   EXPECT_EQ(ka[0].szText, "{\"MODULE\":\"CERTIFICATE\",\"OPERATION\":\"KEEPALIVE\",\"SESSION\":\"\"}");
@@ -94,7 +94,7 @@ TEST(DeviceTickTest, KeepAliveIs61BytesEvery15Seconds) {
 }
 
 TEST(DeviceTickTest, AutomaticOfflineClosesSilentlyAndReconnects15sLater) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "AUTO-1");
   dev->nAutoOffline.store(60);
@@ -117,7 +117,7 @@ TEST(DeviceTickTest, AutomaticOfflineClosesSilentlyAndReconnects15sLater) {
 }
 
 TEST(DeviceTickTest, TickWrapAloneMakesNothingDue) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "WRAP-1");
   dev->bGps.store(1);
@@ -131,7 +131,7 @@ TEST(DeviceTickTest, TickWrapAloneMakesNothingDue) {
   // A stamp more than 2^31 ms in the past is due.
   dev->dwLastGps = t - 0x80000010u;
   dev->Tick();
-  EXPECT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 1, 5000));
+  EXPECT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 1, 5000));
   SetTickOffset(0);
   dev->Shutdown();
 }

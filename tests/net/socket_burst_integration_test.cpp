@@ -8,9 +8,10 @@
 
 #include "net/my_socket.h"
 #include "net/packet.h"
-#include "tests/support/fake_server.h"
+#include "tests/support/packet_builder.h"
 #include "tests/support/socket_probe.h"
 #include "tests/support/wait.h"
+#include "tools/server/test_server.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ class SocketBurstTest : public ::testing::Test {
     return getsockopt(sock.Handle(), IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_unacked == 0;
   }
 
-  CFakeServer server;
+  CTestServer server;
   CSocketProbe probe;
   CMySocket sock;
 };
@@ -54,8 +55,8 @@ TEST_F(SocketBurstTest, HeldPacketsLeaveWithTheLastOfTheBurstInOrder) {
   ASSERT_TRUE(Send("ONE", true));
   ASSERT_TRUE(Send("TWO", true));
   ASSERT_TRUE(Send("THREE", false));
-  ASSERT_TRUE(server.WaitForOperation(FAKE_ANY_CONN, "THREE", 1, kWait));
-  std::vector<std::string> ops = server.Operations(FAKE_ANY_CONN);
+  ASSERT_TRUE(server.WaitForOperation(CONN_ANY, "THREE", 1, kWait));
+  std::vector<std::string> ops = server.Operations(CONN_ANY);
   ASSERT_EQ(ops.size(), 3u);
   EXPECT_EQ(ops[0], "ONE");
   EXPECT_EQ(ops[1], "TWO");
@@ -64,11 +65,11 @@ TEST_F(SocketBurstTest, HeldPacketsLeaveWithTheLastOfTheBurstInOrder) {
 
 TEST_F(SocketBurstTest, FlushEndsABurstThatHasNoLastPacket) {
   ASSERT_TRUE(Send("FIRST", false));
-  ASSERT_TRUE(server.WaitForOperation(FAKE_ANY_CONN, "FIRST", 1, kWait));
+  ASSERT_TRUE(server.WaitForOperation(CONN_ANY, "FIRST", 1, kWait));
   ASSERT_TRUE(WaitUntil([&] { return AllAcknowledged(); }, kWait));
   ASSERT_TRUE(Send("HELD", true));
   sock.Flush();
-  EXPECT_TRUE(server.WaitForOperation(FAKE_ANY_CONN, "HELD", 1, kWait));
+  EXPECT_TRUE(server.WaitForOperation(CONN_ANY, "HELD", 1, kWait));
 }
 
 TEST(SocketFlushTest, FlushWithoutAConnectionDoesNothing) {

@@ -14,6 +14,7 @@
 #include "net/json_read.h"
 #include "tests/support/packet_client.h"
 #include "tests/support/wait.h"
+#include "tools/server/media_handler.h"
 #include "tools/server/test_server.h"
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "tools/server/server.h"
+
 ServerOptions CTestServer::TestOptions() {
   ServerOptions opt;
   opt.szListenIp = "127.0.0.1";

@@ -15,11 +15,13 @@
 #include "net/event_loop.h"
 #include "tools/server/device_registry.h"
 #include "tools/server/packet_log.h"
-#include "tools/server/server.h"
 #include "tools/server/server_options.h"
 #include "tools/server/server_output.h"
 #include "tools/server/server_switches.h"
 #include "tools/server/stream_table.h"
+
+class CServer;
+class CConnection;
 
 // The server inside a test: its loop on a thread of its own, its lines kept
 // instead of printed, every connection and packet logged, switches that make

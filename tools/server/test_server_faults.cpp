@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "net/json_writer.h"
+#include "tools/server/server.h"
 #include "tools/server/test_server.h"
 
 namespace {
