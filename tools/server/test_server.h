@@ -125,7 +125,8 @@ class CTestServer {
   // Runs fn on the open connection nConn on the loop thread; false when there is none.
   bool OnConn(int32_t nConn, const std::function<bool(CConnection&)>& fn) const;
   bool WaitOnLoop(const std::function<bool()>& cond, int timeoutMs) const;
-  void ChangeSwitches(const std::function<void(ServerSwitches&)>& change);
+  template <class T>
+  void ChangeSwitch(T ServerSwitches::*field, T value);
   void Changed();
 
   ServerOptions options;

@@ -17,8 +17,9 @@ std::vector<uint8_t> Framed(int32_t nType, int32_t nChannel, const void* payload
 
 // The controlling thread's copy changes first, so that a switch set before
 // Start reaches the server that Start makes.
-void CTestServer::ChangeSwitches(const std::function<void(ServerSwitches&)>& change) {
-  change(switches);
+template <class T>
+void CTestServer::ChangeSwitch(T ServerSwitches::*field, T value) {
+  switches.*field = value;
   ServerSwitches now = switches;
   OnLoop([&] {
     if (!server) return;
@@ -27,37 +28,14 @@ void CTestServer::ChangeSwitches(const std::function<void(ServerSwitches&)>& cha
   });
 }
 
-void CTestServer::SetAnswerConnect(bool bOn) {
-  ChangeSwitches([&](ServerSwitches& s) { s.bAnswerConnect = bOn; });
-}
-
-void CTestServer::SetConnectErrorCode(int32_t nErrorCode) {
-  ChangeSwitches([&](ServerSwitches& s) { s.nConnectError = nErrorCode; });
-}
-
-void CTestServer::SetAnswerCreateStream(bool bOn) {
-  ChangeSwitches([&](ServerSwitches& s) { s.bAnswerCreateStream = bOn; });
-}
-
-void CTestServer::SetAcceptAnyStream(bool bOn) {
-  ChangeSwitches([&](ServerSwitches& s) { s.bAcceptAnyStream = bOn; });
-}
-
-void CTestServer::SetSilent(bool bOn) {
-  ChangeSwitches([&](ServerSwitches& s) { s.bSilent = bOn; });
-}
-
-void CTestServer::SetRefuse(bool bOn) {
-  ChangeSwitches([&](ServerSwitches& s) { s.bRefuseNew = bOn; });
-}
-
-void CTestServer::SetReceiveBuffer(int32_t nBytes) {
-  ChangeSwitches([&](ServerSwitches& s) { s.nRecvBuf = nBytes; });
-}
-
-void CTestServer::SetPauseNewConnections(bool bOn) {
-  ChangeSwitches([&](ServerSwitches& s) { s.bPauseNew = bOn; });
-}
+void CTestServer::SetAnswerConnect(bool bOn) { ChangeSwitch(&ServerSwitches::bAnswerConnect, bOn); }
+void CTestServer::SetConnectErrorCode(int32_t nErrorCode) { ChangeSwitch(&ServerSwitches::nConnectError, nErrorCode); }
+void CTestServer::SetAnswerCreateStream(bool bOn) { ChangeSwitch(&ServerSwitches::bAnswerCreateStream, bOn); }
+void CTestServer::SetAcceptAnyStream(bool bOn) { ChangeSwitch(&ServerSwitches::bAcceptAnyStream, bOn); }
+void CTestServer::SetSilent(bool bOn) { ChangeSwitch(&ServerSwitches::bSilent, bOn); }
+void CTestServer::SetRefuse(bool bOn) { ChangeSwitch(&ServerSwitches::bRefuseNew, bOn); }
+void CTestServer::SetReceiveBuffer(int32_t nBytes) { ChangeSwitch(&ServerSwitches::nRecvBuf, nBytes); }
+void CTestServer::SetPauseNewConnections(bool bOn) { ChangeSwitch(&ServerSwitches::bPauseNew, bOn); }
 
 void CTestServer::SetReading(int32_t nConn, bool bOn) {
   OnConn(nConn, [&](CConnection& c) {
@@ -108,14 +86,10 @@ bool CTestServer::Drop(int32_t nConn) {
   });
 }
 
+// In one loop task, so that no connection is accepted between two drops.
 void CTestServer::DropAll() {
   OnLoop([&] {
-    for (int32_t id = 1; server && id <= log.ConnectionCount(); ++id) {
-      CConnection* c = server->Conn(static_cast<uint64_t>(id));
-      if (!c || c->bClosed) continue;
-      c->bResetOnClose = true;
-      server->CloseConn(*c, "dropped by the test");
-    }
+    for (int32_t id = 1; id <= log.ConnectionCount(); ++id) Drop(id);
   });
 }
 
