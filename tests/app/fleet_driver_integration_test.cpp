@@ -63,7 +63,7 @@ TEST_F(FleetDriverTest, StartsWithoutListFileAndTicksDevicesAddedLater) {
 }
 
 TEST_F(FleetDriverTest, RowImageFollowsLoginAndLogoutWithinAPass) {
-  CFakeServer server;
+  CTestServer server;
   ASSERT_TRUE(server.Start());
   CRecordingListener listener;
   CFleet fleet(dir.Path(), &listener);
@@ -102,7 +102,7 @@ TEST_F(FleetDriverTest, CloseDoesNotWaitOutThePause) {
 // Deletes random batches while the driver ticks logged-in devices that send
 // GPS and alarms; run under the address and thread sanitizers.
 TEST_F(FleetDriverTest, DeletingWhileTheDriverTicksIsSafe) {
-  CFakeServer server;
+  CTestServer server;
   ASSERT_TRUE(server.Start());
   CFleet fleet(dir.Path());
   fleet.SetPassPause(1);

@@ -4,12 +4,12 @@ namespace {
 
 const Json::Value& Par(const CapturedPacket& p) { return p.json["PARAMETER"]; }
 
-std::vector<CapturedPacket> Alarms(const CFakeServer& srv, const char* dsno) {
+std::vector<CapturedPacket> Alarms(const CTestServer& srv, const char* dsno) {
   return MessagesOf(srv, dsno, "SENDALARMINFO");
 }
 
 TEST(DeviceAlarmTest, OneCycleSendsFourMessagesInOrderWithCarriedMembers) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "ALM-1");
   dev->bGps.store(1);
@@ -18,7 +18,7 @@ TEST(DeviceAlarmTest, OneCycleSendsFourMessagesInOrderWithCarriedMembers) {
   uint32_t sosUid = dev->nSosUid.load();
   PassTime(10001);
   dev->Tick();
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SENDALARMINFO", 4, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SENDALARMINFO", 4, 5000));
   auto a = Alarms(srv, "ALM-1");
   ASSERT_EQ(a.size(), 4u);
   EXPECT_EQ(Par(a[0])["ALARMTYPE"].asInt(), 8);
@@ -45,7 +45,7 @@ TEST(DeviceAlarmTest, OneCycleSendsFourMessagesInOrderWithCarriedMembers) {
 }
 
 TEST(DeviceAlarmTest, AutoUploadOffSendsNoPeriodicAlarm) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "ALM-OFF");
   dev->bAutoUpload.store(0);
@@ -53,14 +53,14 @@ TEST(DeviceAlarmTest, AutoUploadOffSendsNoPeriodicAlarm) {
   PassTime(15001);
   dev->Tick();
   // The keep-alive of the same tick marks that the tick's messages arrived.
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "KEEPALIVE", 1, 5000));
-  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "SENDALARMINFO"), 0);
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "KEEPALIVE", 1, 5000));
+  EXPECT_EQ(srv.OperationCount(CONN_ANY, "SENDALARMINFO"), 0);
   EXPECT_EQ(dev->dwLastAlarm, before + 10000u);  // the period moved on all the same
   dev->Shutdown();
 }
 
 TEST(DeviceAlarmTest, VideoLostAlternatesStartAndEndAndUidIsUnsigned) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "VL-1");
   dev->bAutoUpload.store(1);
@@ -74,7 +74,7 @@ TEST(DeviceAlarmTest, VideoLostAlternatesStartAndEndAndUidIsUnsigned) {
   dev->nVideoLostSeq = 0x80000001u;
   PassTime(10001);
   dev->Tick();
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SENDALARMINFO", 4, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SENDALARMINFO", 4, 5000));
   auto a = Alarms(srv, "VL-1");
   ASSERT_EQ(a.size(), 4u);
   EXPECT_EQ(Par(a[0])["ALARMUID"].asUInt(), 1001u);
@@ -101,14 +101,14 @@ TEST(DeviceAlarmTest, CustomisedStartThatCouldNotBeSentKeepsItsNumber) {
   EXPECT_EQ(dev.nSpeedAlarmUid, speed + 1);
   EXPECT_EQ(dev.nVideoLostSeq, lost + 1);
   // Once connected, the next cycle's pair uses the same number.
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   dev.SetServer("127.0.0.1", srv.Port());
   dev.ConnectReg();
   ASSERT_TRUE(WaitUntil([&] { return srv.FindDeviceConnection("SOS-1") >= 0; }, 5000));
   PassTime(10001);
   dev.Tick();
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SENDALARMINFO", 4, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SENDALARMINFO", 4, 5000));
   auto a = Alarms(srv, "SOS-1");
   EXPECT_EQ(Par(a[1])["ALARMUID"].asUInt(), sos);
   EXPECT_EQ(dev.nSosUid.load(), sos + 1);
@@ -116,7 +116,7 @@ TEST(DeviceAlarmTest, CustomisedStartThatCouldNotBeSentKeepsItsNumber) {
 }
 
 TEST(DeviceAlarmTest, EmergencyCounterIsSharedAndUsedUpByFailedSends) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto a = LoggedInDevice(srv, "EM-A");
   auto b = LoggedInDevice(srv, "EM-B");
@@ -126,7 +126,7 @@ TEST(DeviceAlarmTest, EmergencyCounterIsSharedAndUsedUpByFailedSends) {
   EXPECT_EQ(a->UploadEmergencyAlarm(), 0);
   EXPECT_EQ(closed.UploadEmergencyAlarm(), 1);  // fails and still takes a number
   EXPECT_EQ(b->UploadEmergencyAlarm(), 0);
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SENDALARMINFO", 2, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SENDALARMINFO", 2, 5000));
   auto ea = Alarms(srv, "EM-A");
   auto eb = Alarms(srv, "EM-B");
   ASSERT_EQ(ea.size(), 1u);

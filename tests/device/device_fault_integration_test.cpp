@@ -5,7 +5,7 @@
 namespace {
 
 TEST(DeviceFaultTest, EveryDeviceLogsInAgainAfterTheServerRestarts) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   std::vector<std::unique_ptr<CDevQ5>> devs;
   for (int i = 0; i < 5; ++i) devs.push_back(LoggedInDevice(srv, ("RS-" + std::to_string(i)).c_str()));
@@ -19,22 +19,25 @@ TEST(DeviceFaultTest, EveryDeviceLogsInAgainAfterTheServerRestarts) {
   PassTime(15001);
   for (auto& d : devs) d->Tick();
   for (auto& d : devs) EXPECT_TRUE(WaitUntil([&] { return d->bOnline.load() == 1; }, 5000));
-  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "CONNECT"), 10);
+  EXPECT_EQ(srv.OperationCount(CONN_ANY, "CONNECT"), 10);
   for (auto& d : devs) d->Shutdown();
 }
 
 TEST(DeviceFaultTest, CorruptHeaderDropsTheConnectionAndTheDeviceReconnects) {
   DebugCapture capture;
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "CORRUPT-1");
   int32_t conn = srv.FindDeviceConnection("CORRUPT-1");
-  // A good packet, then a header whose magic is damaged, then a good one again.
+  // A good packet, then a header whose magic is damaged, then a good one
+  // again, all sent at once (the device drops the connection at the bad one).
+  Bytes bytes = BuildTextPacket("{\"OPERATION\":\"GETCALENDAR\"}");
   Bytes bad = BuildRawHead(0, 0, 0, 5, 0x12345678);
-  bad.insert(bad.end(), {'{', '}', 0, 0, 0});
-  ASSERT_TRUE(srv.SendJsonText(conn, "{\"OPERATION\":\"GETCALENDAR\"}"));
-  ASSERT_TRUE(srv.SendRaw(conn, bad));
-  ASSERT_TRUE(srv.SendJsonText(conn, "{\"OPERATION\":\"GETDEVVERSIONINFO\"}"));
+  bytes.insert(bytes.end(), bad.begin(), bad.end());
+  bytes.insert(bytes.end(), {'{', '}', 0, 0, 0});
+  Bytes good = BuildTextPacket("{\"OPERATION\":\"GETDEVVERSIONINFO\"}");
+  bytes.insert(bytes.end(), good.begin(), good.end());
+  ASSERT_TRUE(srv.SendRaw(conn, bytes));
   ASSERT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 0; }, 5000));
   EXPECT_TRUE(capture.Has("CMySocket - WriteToBuffer failed.!!!!!!!!!!"));
   // The reply left before the drop but may still be on its way to the server.
@@ -50,7 +53,7 @@ TEST(DeviceFaultTest, CorruptHeaderDropsTheConnectionAndTheDeviceReconnects) {
 
 TEST(DeviceFaultTest, OversizedPacketClosesWithBufferFullAndTheDeviceReconnects) {
   DebugCapture capture;
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "BIG-1");
   int32_t conn = srv.FindDeviceConnection("BIG-1");

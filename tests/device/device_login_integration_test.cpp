@@ -5,7 +5,7 @@
 namespace {
 
 TEST(DeviceLoginTest, LoginIs133ByteTextIn146BytePacketWithMembersInOrder) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "A-0001");
   auto logins = MessagesOf(srv, "A-0001", "CONNECT");
@@ -23,7 +23,7 @@ TEST(DeviceLoginTest, LoginIs133ByteTextIn146BytePacketWithMembersInOrder) {
 }
 
 TEST(DeviceLoginTest, ConnectReplyWithErrorCodeStillLogsIn) {
-  CFakeServer srv;
+  CTestServer srv;
   srv.SetConnectErrorCode(1);
   ASSERT_TRUE(srv.Start());
   uint32_t before = GetTickCount();
@@ -34,7 +34,7 @@ TEST(DeviceLoginTest, ConnectReplyWithErrorCodeStillLogsIn) {
 }
 
 TEST(DeviceLoginTest, LostConnectionGoesConnectingAndReconnectsAfter15s) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "LOST-1");
   int32_t conn = srv.FindDeviceConnection("LOST-1");
@@ -49,25 +49,25 @@ TEST(DeviceLoginTest, LostConnectionGoesConnectingAndReconnectsAfter15s) {
   dev->Tick();
   ASSERT_TRUE(srv.WaitForConnections(2, 5000));
   EXPECT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 1; }, 5000));
-  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "CONNECT"), 2);
+  EXPECT_EQ(srv.OperationCount(CONN_ANY, "CONNECT"), 2);
   dev->Shutdown();
 }
 
 TEST(DeviceLoginTest, UnansweredLoginIsClosedAndRetriedEvery15s) {
-  CFakeServer srv;
+  CTestServer srv;
   srv.SetAnswerConnect(false);
   ASSERT_TRUE(srv.Start());
   CDevQ5 dev;
   dev.SetId("MUTE-1");
   dev.SetServer("127.0.0.1", srv.Port());
   dev.ConnectReg();
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "CONNECT", 1, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "CONNECT", 1, 5000));
   for (int attempt = 2; attempt <= 3; ++attempt) {
     dev.Tick();
     EXPECT_EQ(srv.ConnectionCount(), attempt - 1);
     PassTime(15001);
     dev.Tick();
-    ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "CONNECT", attempt, 5000));
+    ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "CONNECT", attempt, 5000));
     EXPECT_TRUE(srv.WaitForClosed(attempt - 1, 5000));  // the old connection was closed
   }
   EXPECT_EQ(dev.bOnline.load(), 0);
@@ -75,7 +75,7 @@ TEST(DeviceLoginTest, UnansweredLoginIsClosedAndRetriedEvery15s) {
 }
 
 TEST(DeviceLoginTest, GoOfflineStopsEverything) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "OFF-1");
   dev->bGps.store(1);

@@ -1,5 +1,5 @@
 #pragma once
-// Helpers shared by the device tests: a device logged in to a fake server.
+// Helpers shared by the device tests: a device logged in to a test server.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,11 +8,12 @@
 
 #include "device/dev_q5.h"
 #include "platform/tick.h"
-#include "tests/support/fake_server.h"
+#include "tests/support/packet_builder.h"
 #include "tests/support/wait.h"
+#include "tools/server/test_server.h"
 
 // Starts a device with the given ID against srv and waits for its login.
-inline std::unique_ptr<CDevQ5> LoggedInDevice(CFakeServer& srv, const char* id) {
+inline std::unique_ptr<CDevQ5> LoggedInDevice(CTestServer& srv, const char* id) {
   auto dev = std::make_unique<CDevQ5>();
   dev->SetId(id);
   dev->SetServer("127.0.0.1", srv.Port());
@@ -22,7 +23,7 @@ inline std::unique_ptr<CDevQ5> LoggedInDevice(CFakeServer& srv, const char* id) 
 }
 
 // Type-0 messages of one operation received on the device's connection.
-inline std::vector<CapturedPacket> MessagesOf(const CFakeServer& srv, const char* dsno, const std::string& op) {
+inline std::vector<CapturedPacket> MessagesOf(const CTestServer& srv, const char* dsno, const std::string& op) {
   std::vector<CapturedPacket> out;
   int32_t conn = srv.FindDeviceConnection(dsno);
   for (auto& p : srv.Packets(conn)) {

@@ -6,13 +6,13 @@ namespace {
 const Json::Value& Par(const CapturedPacket& p) { return p.json["PARAMETER"]; }
 
 TEST(DeviceTickTest, FirstGpsUploadOfNewDevice) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "GPS-1");
   dev->bGps.store(1);
   PassTime(10001);
   dev->Tick();
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 1, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 1, 5000));
   auto spi = MessagesOf(srv, "GPS-1", "SPI");
   ASSERT_EQ(spi.size(), 1u);
   const Json::Value& p = Par(spi[0])["P"];
@@ -31,7 +31,7 @@ TEST(DeviceTickTest, FirstGpsUploadOfNewDevice) {
 }
 
 TEST(DeviceTickTest, SpeedWrapsAfter140AndGpsOffStillMovesTheStamp) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "GPS-61");
   dev->bGps.store(1);
@@ -39,7 +39,7 @@ TEST(DeviceTickTest, SpeedWrapsAfter140AndGpsOffStillMovesTheStamp) {
     PassTime(10001);
     dev->Tick();
   }
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 62, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 62, 5000));
   auto spi = MessagesOf(srv, "GPS-61", "SPI");
   EXPECT_EQ(Par(spi[59])["P"]["S"].asInt(), 14000);
   EXPECT_EQ(Par(spi[60])["P"]["S"].asInt(), 0);
@@ -60,7 +60,7 @@ TEST(DeviceTickTest, SpeedWrapsAfter140AndGpsOffStillMovesTheStamp) {
 // one keep-alive every 15 s, and a device back from a long absence uploads
 // once, not once per missed period.
 TEST(DeviceTickTest, RatesHoldWhenTicksComeLateAndNeverBurst) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "RATE-1");
   dev->bGps.store(1);
@@ -69,24 +69,24 @@ TEST(DeviceTickTest, RatesHoldWhenTicksComeLateAndNeverBurst) {
     PassTime(2500);
     dev->Tick();
   }
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 11, 5000));
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "KEEPALIVE", 7, 5000));
-  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "SPI"), 11);
-  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "KEEPALIVE"), 7);
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 11, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "KEEPALIVE", 7, 5000));
+  EXPECT_EQ(srv.OperationCount(CONN_ANY, "SPI"), 11);
+  EXPECT_EQ(srv.OperationCount(CONN_ANY, "KEEPALIVE"), 7);
   PassTime(35000);
   dev->Tick();
   PassTime(2500);
   dev->Tick();
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 12, 5000));
-  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "SPI"), 12);
-  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "KEEPALIVE"), 8);
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 12, 5000));
+  EXPECT_EQ(srv.OperationCount(CONN_ANY, "SPI"), 12);
+  EXPECT_EQ(srv.OperationCount(CONN_ANY, "KEEPALIVE"), 8);
   dev->Shutdown();
 }
 
 // A device with a phase makes its first uploads that far into the period
 // after its login instead of at once, then keeps the period.
 TEST(DeviceTickTest, PhaseDelaysTheFirstUploadsAfterALogin) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = std::make_unique<CDevQ5>();
   dev->nUploadPhaseMs.store(4000);
@@ -100,9 +100,9 @@ TEST(DeviceTickTest, PhaseDelaysTheFirstUploadsAfterALogin) {
   for (int i = 0; i < 8; ++i) {  // 0, 2, 4 ... 14 s after the login
     dev->Tick();
     if (i == 2 || i == 7) {
-      ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", ++nSpi, 5000)) << i;
+      ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", ++nSpi, 5000)) << i;
     }
-    EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "SPI"), nSpi) << i;
+    EXPECT_EQ(srv.OperationCount(CONN_ANY, "SPI"), nSpi) << i;
     PassTime(2000);
   }
   dev->Shutdown();
@@ -113,7 +113,7 @@ TEST(DeviceTickTest, GpsTrackRowsAlternateWhileSpeedFollowsTheDevice) {
   track.Clear();
   track.Add("22.5431", 7, "114.0579", 8);
   track.Add("22.6000", 7, "114.1000", 8);
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "TRACK-1");
   dev->bGps.store(1);
@@ -121,7 +121,7 @@ TEST(DeviceTickTest, GpsTrackRowsAlternateWhileSpeedFollowsTheDevice) {
     PassTime(10001);
     dev->Tick();
   }
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 3, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 3, 5000));
   auto spi = MessagesOf(srv, "TRACK-1", "SPI");
   EXPECT_EQ(Par(spi[0])["P"]["W"].asString(), "22.5431");
   EXPECT_EQ(Par(spi[0])["P"]["J"].asString(), "114.0579");
@@ -133,13 +133,13 @@ TEST(DeviceTickTest, GpsTrackRowsAlternateWhileSpeedFollowsTheDevice) {
 }
 
 TEST(DeviceTickTest, KeepAliveIs61BytesEvery15Seconds) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "KA-1");
   PassTime(15001);
   dev->Tick();
   dev->Tick();  // not due again
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "KEEPALIVE", 1, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "KEEPALIVE", 1, 5000));
   auto ka = MessagesOf(srv, "KA-1", "KEEPALIVE");
   ASSERT_EQ(ka.size(), 1u);
   EXPECT_EQ(ka[0].szText, "{\"MODULE\":\"CERTIFICATE\",\"OPERATION\":\"KEEPALIVE\",\"SESSION\":\"\"}");
@@ -148,7 +148,7 @@ TEST(DeviceTickTest, KeepAliveIs61BytesEvery15Seconds) {
 }
 
 TEST(DeviceTickTest, AutomaticOfflineClosesSilentlyAndReconnects15sLater) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "AUTO-1");
   dev->nAutoOffline.store(60);
@@ -171,7 +171,7 @@ TEST(DeviceTickTest, AutomaticOfflineClosesSilentlyAndReconnects15sLater) {
 }
 
 TEST(DeviceTickTest, TickWrapAloneMakesNothingDue) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "WRAP-1");
   dev->bGps.store(1);
@@ -185,7 +185,7 @@ TEST(DeviceTickTest, TickWrapAloneMakesNothingDue) {
   // A stamp more than 2^31 ms in the past is due.
   dev->dwLastGps = t - 0x80000010u;
   dev->Tick();
-  EXPECT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 1, 5000));
+  EXPECT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 1, 5000));
   SetTickOffset(0);
   dev->Shutdown();
 }

@@ -4,7 +4,7 @@
 namespace {
 
 // Sends text to the device and returns the text of the reply to op.
-std::string ReplyTo(CFakeServer& srv, const char* dsno, const std::string& text, const std::string& op) {
+std::string ReplyTo(CTestServer& srv, const char* dsno, const std::string& text, const std::string& op) {
   int32_t conn = srv.FindDeviceConnection(dsno);
   int32_t before = srv.OperationCount(conn, op);
   EXPECT_TRUE(srv.SendJsonText(conn, text));
@@ -14,7 +14,7 @@ std::string ReplyTo(CFakeServer& srv, const char* dsno, const std::string& text,
 }
 
 TEST(DispatcherRepliesTest, CalendarEchoesSerialOfEveryType) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "CAL-1");
   const std::string head = "{\"MODULE\":\"STORM\",\"OPERATION\":\"GETCALENDAR\",\"RESPONSE\":{\"CALENDER\":"
@@ -35,7 +35,7 @@ TEST(DispatcherRepliesTest, CalendarEchoesSerialOfEveryType) {
 }
 
 TEST(DispatcherRepliesTest, FileListAndVersionRepliesAreFixed) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "FL-1");
   EXPECT_EQ(ReplyTo(srv, "FL-1", "{\"OPERATION\":\"QUERYFILELIST\",\"PARAMETER\":{\"SERIAL\":3,\"CHANNEL\":9}}",
@@ -51,7 +51,7 @@ TEST(DispatcherRepliesTest, FileListAndVersionRepliesAreFixed) {
 }
 
 TEST(DispatcherRepliesTest, UnknownAndKeepAliveMessagesGetNoReply) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   DebugCapture capture;
   auto dev = LoggedInDevice(srv, "QUIET-1");

@@ -10,14 +10,14 @@ namespace {
 constexpr int kWait = 5000;
 
 TEST(TickBurstTest, GpsAndTheAlarmCycleArriveTogetherInOrder) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "BURST-1");
   dev->bGps.store(1);
   dev->bAutoUpload.store(1);
   PassTime(10001);
   dev->Tick();
-  ASSERT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SENDALARMINFO", 4, kWait));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SENDALARMINFO", 4, kWait));
   std::vector<CapturedPacket> pkts = srv.Packets(srv.FindDeviceConnection("BURST-1"));
   std::vector<int> types;
   for (const CapturedPacket& p : pkts) {
@@ -29,27 +29,27 @@ TEST(TickBurstTest, GpsAndTheAlarmCycleArriveTogetherInOrder) {
 }
 
 TEST(TickBurstTest, GpsAloneIsNotHeldWhenNoAlarmFollows) {
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "BURST-2");
   dev->bGps.store(1);
   dev->bAutoUpload.store(0);  // the alarm period falls due, but nothing is sent
   PassTime(10001);
   dev->Tick();
-  EXPECT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 1, kWait));
+  EXPECT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 1, kWait));
   // An alarm period longer than the GPS period: the next GPS Tick has no cycle.
   dev->bAutoUpload.store(1);
   dev->nUploadInterval.store(60);
   PassTime(10001);
   dev->Tick();
-  EXPECT_TRUE(srv.WaitForOperation(FAKE_ANY_CONN, "SPI", 2, kWait));
-  EXPECT_EQ(srv.OperationCount(FAKE_ANY_CONN, "SENDALARMINFO"), 0);
+  EXPECT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 2, kWait));
+  EXPECT_EQ(srv.OperationCount(CONN_ANY, "SENDALARMINFO"), 0);
   dev->Shutdown();
 }
 
 TEST(TickBurstTest, RefusedBurstCountsNothingAndSaysSoForEachMessage) {
   DebugCapture capture;
-  CFakeServer srv;
+  CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "BURST-3");
   dev->bGps.store(1);

@@ -55,13 +55,14 @@ class FrameFileFaultTest : public ::testing::Test {
   CMediaRig rig;
   // Playback is unpaced and floods its connection: it has a server of its
   // own that keeps no payloads, so the live records keep theirs.
-  CFakeServer playSrv;
+  CTestServer playSrv;
   std::vector<Bytes> oldChunks = MakeChunks(0, 25);
   Bytes oldFile = Join(oldChunks);
   int32_t nLive = -1;
   int32_t nPlay = -1;
 
   void SetUp() override {
+    playSrv.SetAcceptAnyStream(true);
     ASSERT_TRUE(playSrv.Start());
     playSrv.SetRecordLimit(0);
     rig.Start();
@@ -86,7 +87,7 @@ class FrameFileFaultTest : public ::testing::Test {
   std::string Path() const { return rig.dir.File("frames.bin"); }
 
   int64_t PlayCount() const {
-    FakeConnInfo info;
+    ConnInfo info;
     if (!playSrv.Connection(nPlay, &info)) return 0;
     auto it = info.packetsByType.find(NTYPE_PLAYBACK);
     return it == info.packetsByType.end() ? 0 : it->second;

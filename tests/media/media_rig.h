@@ -1,5 +1,5 @@
 #pragma once
-// A device logged in to a fake Register Server, with helpers to ask it for
+// A device logged in to a test Register Server, with helpers to ask it for
 // media streams and to read what its media connections carried.
 #include <gtest/gtest.h>
 
@@ -12,10 +12,11 @@
 #include "media/stream_set.h"
 #include "net/json_writer.h"
 #include "tests/device/device_test_util.h"
-#include "tests/support/fake_server.h"
 #include "tests/support/frame_bytes.h"
+#include "tests/support/packet_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wait.h"
+#include "tools/server/test_server.h"
 
 // An H264 video chunk whose payload starts with its index (4 bytes,
 // little-endian), so that packets can be matched to chunks.
@@ -36,7 +37,7 @@ inline uint32_t ChunkIndexOf(const CapturedPacket& p) {
 class CMediaRig {
  public:
   CTempDir dir;
-  CFakeServer srv;
+  CTestServer srv;
   std::unique_ptr<CDevQ5> dev;
   int32_t nSigConn = -1;
 
@@ -48,6 +49,7 @@ class CMediaRig {
 
   // Starts the server and a logged-in device.
   void Start(const char* id = "MEDIA01") {
+    srv.SetAcceptAnyStream(true);  // the tests name their streams themselves
     ASSERT_TRUE(srv.Start());
     dev = LoggedInDevice(srv, id);
     nSigConn = srv.WaitForDevice(id, 5000);
@@ -83,7 +85,7 @@ class CMediaRig {
     return req;
   }
   bool Send(const Json::Value& msg) { return srv.SendJson(nSigConn, msg); }
-  // Sends a request for a media connection to the fake server and waits for it.
+  // Sends a request for a media connection to the server and waits for it.
   int32_t OpenStream(const char* op, const std::string& name, int channel = 1) {
     Send(Request(op, name, MediaAddr(), channel));
     return srv.WaitForStream(name, 8000);
@@ -109,7 +111,7 @@ class CMediaRig {
   }
   // Packets of one type received on conn so far (cheap: no bytes copied).
   int64_t CountOf(int32_t conn, int32_t type) const {
-    FakeConnInfo info;
+    ConnInfo info;
     if (!srv.Connection(conn, &info)) return 0;
     auto it = info.packetsByType.find(type);
     return it == info.packetsByType.end() ? 0 : it->second;

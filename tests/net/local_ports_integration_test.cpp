@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "net/my_socket.h"
-#include "tests/support/fake_server.h"
+#include "tests/support/packet_builder.h"
 #include "tests/support/socket_probe.h"
+#include "tools/server/test_server.h"
 
 namespace {
 constexpr int kWait = 5000;
@@ -21,7 +22,7 @@ constexpr int kWait = 5000;
 namespace {
 
 TEST(SocketLocalPortTest, ManyConnectionsEachGetAPortOfTheirOwn) {
-  CFakeServer server;
+  CTestServer server;
   ASSERT_TRUE(server.Start());
   constexpr int kCount = 64;
   std::vector<std::unique_ptr<CMySocket>> socks;

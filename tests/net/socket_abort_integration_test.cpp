@@ -11,14 +11,15 @@
 
 #include "net/my_socket.h"
 #include "tests/support/debug_capture.h"
-#include "tests/support/fake_server.h"
+#include "tests/support/packet_builder.h"
 #include "tests/support/wait.h"
+#include "tools/server/test_server.h"
 
 namespace {
 
 struct SocketAbortTest : ::testing::Test {
   DebugCapture capture;
-  CFakeServer srv;
+  CTestServer srv;
   CMySocket sock;
   int32_t conn = -1;
 
@@ -41,10 +42,11 @@ struct SocketAbortTest : ::testing::Test {
     sock.Close();
     srv.Stop();
   }
-  // Stops the peer reading and fills both buffers until a timed send finds no room.
+  // Stops the peer reading and fills both buffers until a timed send finds no
+  // room. Whole packets, so that the server reads them again once resumed.
   void Fill() {
     srv.SetReading(conn, false);
-    std::vector<uint8_t> block(4000, 1);
+    Bytes block = BuildMediaPacket(NTYPE_LIVE, 0, Bytes(4000 - PACKET_HEAD_LEN, 1));
     ASSERT_TRUE(WaitUntil([&] { return sock.Send(block.data(), 4000, 50) == 0; }, 5000));
   }
 };

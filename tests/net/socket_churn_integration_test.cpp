@@ -9,9 +9,10 @@
 
 #include "net/my_socket.h"
 #include "net/share_table.h"
-#include "tests/support/fake_server.h"
+#include "tests/support/packet_builder.h"
 #include "tests/support/socket_probe.h"
 #include "tests/support/wait.h"
+#include "tools/server/test_server.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ class SocketChurnTest : public ::testing::Test {
     }
   }
 
-  CFakeServer server;
+  CTestServer server;
   std::vector<std::unique_ptr<Member>> members;
   int32_t nAccepted = 0;
 };

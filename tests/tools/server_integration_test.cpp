@@ -14,6 +14,7 @@
 #include "net/json_read.h"
 #include "tests/support/packet_client.h"
 #include "tests/support/wait.h"
+#include "tools/server/media_handler.h"
 #include "tools/server/test_server.h"
 
 namespace {
@@ -140,7 +141,8 @@ TEST(ServerLogin, AnsweredAndTrackedUntilTheConnectionCloses) {
   EXPECT_EQ(rec.nKeepAlives, 1u);
 }
 
-TEST(ServerLogin, NoLoginAnswerNeverAnswers) {
+// --no-login-answer, and the switches a test turns while the server runs.
+TEST(ServerLogin, LoginAnswersFollowTheSwitches) {
   ServerOptions opt = CTestServer::TestOptions();
   opt.bNoLoginAnswer = true;
   CTestServer srv(opt);
@@ -160,6 +162,26 @@ TEST(ServerLogin, NoLoginAnswerNeverAnswers) {
   EXPECT_EQ(rec.nLoginAttempts, 2u);
   EXPECT_EQ(rec.nLogins, 0u);
   EXPECT_EQ(srv.Stats().nLoggedIn, 0u);
+
+  // Answered with a chosen ERRORCODE: a refusal, the device is not logged in.
+  srv.SetAnswerConnect(true);
+  srv.SetConnectErrorCode(7);
+  Json::Value answer;
+  ASSERT_TRUE(retry.SendJson(Login("B")));
+  ASSERT_TRUE(retry.ReadJson(&answer, WAIT_MS));
+  EXPECT_EQ(answer["RESPONSE"]["ERRORCODE"], 7);
+  EXPECT_EQ(srv.Stats().nLoggedIn, 0u);
+  // Silent: not even a keep-alive is answered.
+  srv.SetConnectErrorCode(0);
+  srv.SetSilent(true);
+  ASSERT_TRUE(retry.SendJson(Message("CERTIFICATE", "KEEPALIVE")));
+  EXPECT_TRUE(srv.WaitForOperation(srv.FindDeviceConnection("B"), "KEEPALIVE", 1, WAIT_MS));
+  EXPECT_FALSE(retry.ReadPacket(&info, &payload, 300));
+  srv.SetSilent(false);
+  ASSERT_TRUE(retry.SendJson(Login("B")));
+  ASSERT_TRUE(retry.ReadJson(&answer, WAIT_MS));
+  EXPECT_EQ(answer["RESPONSE"]["ERRORCODE"], 0);
+  EXPECT_EQ(srv.Stats().nLoggedIn, 1u);
 }
 
 TEST(ServerUploads, GpsAndAlarmsAreCountedByTypeWithoutAnswers) {
@@ -302,7 +324,8 @@ TEST(ServerMedia, LiveConnectionIsAnsweredAndCountedPerChannel) {
   EXPECT_NE(listing[1].find("s1 live device=G ended"), std::string::npos) << listing[1];
 }
 
-// Media for a name the server never asked for would only fill its tables.
+// Media for a name the server never asked for would only fill its tables,
+// unless a test lets any stream in.
 TEST(ServerMedia, UnrequestedStreamIsRefusedAndClosedAndLeavesNoEntry) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
@@ -321,6 +344,27 @@ TEST(ServerMedia, UnrequestedStreamIsRefusedAndClosedAndLeavesNoEntry) {
   EXPECT_EQ(srv.Stats().nStreamsRefused, 3u);
   EXPECT_EQ(srv.Stats().nStreams, 0u);
   EXPECT_EQ(srv.Command("streams"), std::vector<std::string>{"streams: 0 listed, 0 live, 0 with media"});
+
+  // A test playing a server that takes any stream: opened and answered, or
+  // opened and left unanswered.
+  srv.SetAcceptAnyStream(true);
+  CPacketClient any, mute;
+  Json::Value create = Message("CERTIFICATE", "CREATESTREAM");
+  create["PARAMETER"]["STREAMNAME"] = "any";
+  ASSERT_TRUE(any.Connect(srv.Port()));
+  ASSERT_TRUE(any.SendJson(create));
+  Json::Value answer;
+  ASSERT_TRUE(any.ReadJson(&answer, WAIT_MS));
+  EXPECT_EQ(answer["RESPONSE"]["ERRORCODE"], 0);
+  EXPECT_GT(srv.FindStreamConnection("any"), 0);
+  srv.SetAnswerCreateStream(false);
+  create["PARAMETER"]["STREAMNAME"] = "mute";
+  ASSERT_TRUE(mute.Connect(srv.Port()));
+  ASSERT_TRUE(mute.SendJson(create));
+  EXPECT_GT(srv.WaitForStream("mute", WAIT_MS), 0);
+  EXPECT_FALSE(mute.ReadJson(&answer, 300));
+  EXPECT_EQ(srv.Stats().nStreams, 2u);
+  EXPECT_EQ(srv.Stats().nStreamsRefused, 3u);
 }
 
 // A peer that sends most of a large packet and stops is closed after the idle

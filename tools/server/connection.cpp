@@ -1,6 +1,7 @@
 #include "tools/server/connection.h"
 
 #include <errno.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -13,6 +14,10 @@ CConnection::CConnection(uint64_t id, int fdIn, std::string peer) : nId(id), fd(
 CConnection::~CConnection() { CloseFd(); }
 
 void CConnection::CloseFd() {
+  if (fd >= 0 && bResetOnClose) {
+    linger lg{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+  }
   if (fd >= 0) close(fd);
   fd = -1;
 }

@@ -37,7 +37,7 @@ class CConnection {
   // Sends queued bytes: SEND_DONE when nothing is left, SEND_QUEUED, or SEND_FAILED.
   int32_t Flush();
   size_t Backlog() const { return out.size() - nOutOff; }
-  // Closes the descriptor (once).
+  // Closes the descriptor (once); with a reset when bResetOnClose is set.
   void CloseFd();
 
   const uint64_t nId;
@@ -55,6 +55,10 @@ class CConnection {
   size_t nHeldCounted = 0;     // bytes of in's buffer counted in the server's total
   bool bCloseWhenSent = false; // closes once the queued bytes are out; reads nothing more
   std::string szCloseReason;   // why, for the close that waits
+  bool bGraceful = false;      // that close sends FIN and reads what the peer had sent first
+  bool bResetOnClose = false;  // the close resets the connection (unsent bytes are lost)
+  bool bReadPaused = false;    // nothing is read until resumed; the peer's sends back up
+  bool bPeerGone = false;      // the peer closed or reset it (set before the close)
 
  private:
   std::vector<uint8_t> out;

@@ -23,6 +23,7 @@ bool CMediaHandler::OnCreateStream(CConnection& conn, const Json::Value& msg) {
   }
   std::string name = JsonText(JsonMember(JsonMember(msg, "PARAMETER"), "STREAMNAME")).substr(0, STREAM_NAME_MAX);
   StreamRecord* pRec = srv.Streams().FindLive(name);
+  if (!pRec && srv.Switches().bAcceptAnyStream) pRec = &srv.Streams().Create(name);
   if (!pRec) return RefuseStream(conn, msg, name);
   StreamRecord& rec = *pRec;
   if (rec.nConnId != 0) {
@@ -35,9 +36,10 @@ bool CMediaHandler::OnCreateStream(CConnection& conn, const Json::Value& msg) {
   srv.Counters().nStreams++;
   srv.Out().Event("stream " + Printable(name) + " (" + StreamKindName(rec.nKind) + ", device " +
                   (rec.szDevice.empty() ? std::string("-") : Printable(rec.szDevice)) + ") media from " + conn.szPeer);
+  if (!srv.Switches().bAnswerCreateStream) return true;
   Json::Value answer = BuildAnswer("CERTIFICATE", "CREATESTREAM", msg);
   answer["RESPONSE"]["STREAMNAME"] = name;
-  if (!srv.SendMessage(conn, answer)) return false;
+  if (!srv.Answer(conn, answer)) return false;
   if (rec.nKind == SKIND_TALK) StartTalk(rec);
   return true;
 }
@@ -52,7 +54,7 @@ bool CMediaHandler::RefuseStream(CConnection& conn, const Json::Value& msg, cons
   Json::Value answer = BuildAnswer("CERTIFICATE", "CREATESTREAM", msg);
   answer["RESPONSE"]["ERRORCODE"] = CREATESTREAM_REFUSED;
   answer["RESPONSE"]["STREAMNAME"] = name;
-  if (srv.SendMessage(conn, answer)) srv.CloseWhenSent(conn, "stream not requested");
+  if (!srv.Switches().bAnswerCreateStream || srv.Answer(conn, answer)) srv.CloseWhenSent(conn, "stream not requested");
   return false;
 }
 

@@ -2,11 +2,13 @@
 
 #include <errno.h>
 #include <sys/epoll.h>
+#include <sys/socket.h>
 
 #include <cstring>
 
 #include "net/json_read.h"
 #include "net/json_writer.h"
+#include "tools/server/packet_log.h"
 #include "tools/server/sock_util.h"
 
 namespace {
@@ -22,24 +24,50 @@ constexpr uint32_t IDLE_SWEEP_MS = 1000;
 
 CServer::CServer(CEventLoop& loopIn, const ServerOptions& opt, COutput& outIn)
     : loop(loopIn), options(opt), out(outIn), recorder(opt.szRecordDir), signal(*this), media(*this),
-      commands(*this) {}
+      commands(*this) {
+  switches.bAnswerConnect = !opt.bNoLoginAnswer;
+}
 
 CServer::~CServer() { Shutdown(); }
 
 bool CServer::Start(std::string* error) {
   if (recorder.Enabled() && !recorder.PrepareDir(error)) return false;
-  nListenFd = OpenListener(options.szListenIp, options.nPort, error);
-  if (nListenFd < 0) return false;
-  nPort = LocalPort(nListenFd);
+  if (!Listen(error)) return false;
   szIpAndPort = options.szListenIp + ":" + std::to_string(nPort);
   scratch.resize(SERVER_SCRATCH_BYTES);
-  if (!loop.Watch(nListenFd, EPOLLIN, [this](uint32_t) { OnAcceptable(); })) {
-    *error = std::string("epoll: ") + strerror(errno);
-    return false;
-  }
   StartTimers();
+  bStarted = true;
   out.Line("listening on " + szIpAndPort);
   return true;
+}
+
+// The first time on the configured port (0: the system picks one), later
+// on the port picked then.
+bool CServer::Listen(std::string* error) {
+  CloseListener();
+  int fd = OpenListener(options.szListenIp, nPort != 0 ? nPort : options.nPort, error);
+  if (fd < 0) return false;
+  if (!loop.Watch(fd, EPOLLIN, [this](uint32_t) { OnAcceptable(); })) {
+    *error = std::string("epoll: ") + strerror(errno);
+    close(fd);
+    return false;
+  }
+  nListenFd = fd;
+  nPort = LocalPort(fd);
+  ApplyReceiveBuffer();
+  return true;
+}
+
+void CServer::CloseListener() {
+  if (nListenFd < 0) return;
+  loop.Unwatch(nListenFd);
+  close(nListenFd);
+  nListenFd = -1;
+}
+
+void CServer::ApplyReceiveBuffer() {
+  int32_t n = switches.nRecvBuf;
+  if (nListenFd >= 0 && n > 0) setsockopt(nListenFd, SOL_SOCKET, SO_RCVBUF, &n, sizeof n);
 }
 
 void CServer::StartTimers() {
@@ -56,7 +84,7 @@ void CServer::StartTimers() {
 }
 
 void CServer::Shutdown() {
-  if (bShutdown || nListenFd < 0) return;
+  if (bShutdown || !bStarted) return;
   bShutdown = true;
   for (uint64_t id : timerIds) loop.CancelTimer(id);
   std::vector<uint64_t> ids;
@@ -65,8 +93,7 @@ void CServer::Shutdown() {
     if (CConnection* c = Conn(id)) CloseConn(*c, "server stopping");
   }
   closedConns.clear();
-  loop.Unwatch(nListenFd);
-  close(nListenFd);
+  CloseListener();
   recorder.CloseAll();
   out.Line("summary " + FormatStats(Stats()));
 }
@@ -102,9 +129,17 @@ void CServer::OnAcceptable() {
       return;  // EAGAIN: none waiting; a failed handshake (ECONNABORTED ...) is simply skipped
     }
     uint64_t id = nNextConnId++;
+    if (pLog) pLog->OnAccepted(id);
     auto conn = std::make_unique<CConnection>(id, fd, peer);
     conn->nOpenedMs = CEventLoop::NowMs();
-    if (!loop.Watch(fd, EV_READ, [this, id](uint32_t ev) { OnConnEvent(id, ev); })) continue;  // closes fd
+    conn->bReadPaused = switches.bPauseNew;
+    if (switches.nRecvBuf > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &switches.nRecvBuf, sizeof switches.nRecvBuf);
+    bool bWatched = !switches.bRefuseNew &&
+                    loop.Watch(fd, conn->bReadPaused ? 0 : EV_READ, [this, id](uint32_t ev) { OnConnEvent(id, ev); });
+    if (!bWatched) {
+      if (pLog) pLog->OnClosed(id, false);
+      continue;  // the connection's destructor closes fd
+    }
     conns.emplace(id, std::move(conn));
     counters.nAccepted++;
   }
@@ -122,7 +157,7 @@ void CServer::PauseAccepting(int err) {
   }
   loop.Modify(nListenFd, 0);
   loop.AddTimer(SERVER_ACCEPT_PAUSE_MS, 0, [this] {
-    if (!bShutdown) loop.Modify(nListenFd, EPOLLIN);
+    if (!bShutdown && nListenFd >= 0) loop.Modify(nListenFd, EPOLLIN);
   });
 }
 
@@ -132,26 +167,33 @@ void CServer::OnConnEvent(uint64_t id, uint32_t events) {
   if (events & EPOLLOUT) {
     int32_t r = conn->Flush();
     if (r == SEND_FAILED) {
+      conn->bPeerGone = true;
       CloseConn(*conn, "send failed");
       return;
     }
-    if (r == SEND_DONE && conn->bCloseWhenSent) return CloseConn(*conn, conn->szCloseReason);
+    if (r == SEND_DONE && conn->bCloseWhenSent) return FinishClose(*conn);
     if (r == SEND_DONE) WantWrite(*conn, false);
   }
   if (conn->bCloseWhenSent) return;
-  if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) ReadConn(*conn);
+  if (conn->bReadPaused && (events & (EPOLLHUP | EPOLLERR))) {
+    conn->bPeerGone = true;  // reset while not read: nothing more can come
+    return CloseConn(*conn, "reset by peer");
+  }
+  if (!conn->bReadPaused && (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR))) ReadConn(*conn);
 }
 
 void CServer::ReadConn(CConnection& conn) {
   for (int round = 0; round < SERVER_READS_PER_EVENT; round++) {
     long n = RecvSome(conn.fd, scratch.data(), scratch.size());
-    if (n == 0) return CloseConn(conn, "closed by peer");
-    if (n < 0) {
-      if (!WouldBlock(errno)) CloseConn(conn, std::string("receive failed: ") + strerror(errno));
-      return;
+    if (n < 0 && WouldBlock(errno)) return;
+    if (n <= 0) {
+      const char* why = n == 0 ? nullptr : strerror(errno);
+      conn.bPeerGone = true;
+      return CloseConn(conn, why ? std::string("receive failed: ") + why : std::string("closed by peer"));
     }
     counters.nBytesIn += static_cast<uint64_t>(n);
     conn.nBytesIn += static_cast<uint64_t>(n);
+    if (pLog) pLog->OnBytes(conn.nId, n);
     int32_t r = conn.in.Feed(scratch.data(), static_cast<size_t>(n),
                              [&](const PacketInfo& info, const uint8_t* p) { return OnPacket(conn, info, p); });
     if (r == FEED_BAD) return ReportMalformed(conn, "refused packet header", conn.in.BadSample());
@@ -202,6 +244,7 @@ void CServer::CloseIdle() {
 bool CServer::OnPacket(CConnection& conn, const PacketInfo& info, const uint8_t* packet) {
   counters.nPacketsIn++;
   conn.nPacketsIn++;
+  if (pLog) pLog->OnPacket(conn.nId, info, packet);
   if (info.nType == NTYPE_SIGNAL) return OnSignalPacket(conn, info, packet);
   if (conn.nKind == CONN_MEDIA) return media.OnMedia(conn, info, packet);
   return true;  // media bytes on a connection that never announced a stream: ignored
@@ -225,7 +268,13 @@ bool CServer::OnSignalPacket(CConnection& conn, const PacketInfo& info, const ui
 }
 
 void CServer::WantWrite(CConnection& conn, bool bWant) {
-  loop.Modify(conn.fd, bWant ? (EV_READ | EPOLLOUT) : EV_READ);
+  uint32_t events = conn.bReadPaused ? 0u : EV_READ;
+  loop.Modify(conn.fd, bWant ? events | EPOLLOUT : events);
+}
+
+void CServer::SetReading(CConnection& conn, bool bOn) {
+  conn.bReadPaused = !bOn;
+  if (!conn.bCloseWhenSent) WantWrite(conn, conn.Backlog() > 0);
 }
 
 bool CServer::SendPacket(CConnection& conn, const uint8_t* p, size_t n) {
@@ -233,7 +282,10 @@ bool CServer::SendPacket(CConnection& conn, const uint8_t* p, size_t n) {
   bool bWasIdle = conn.Backlog() == 0;
   int32_t r = conn.Send(p, n);
   if (r == SEND_QUEUED && bWasIdle) WantWrite(conn, true);
-  if (r == SEND_FAILED) CloseConn(conn, "send failed");
+  if (r == SEND_FAILED) {
+    conn.bPeerGone = true;
+    CloseConn(conn, "send failed");
+  }
   if (r == SEND_OVERFLOW) CloseConn(conn, "peer reads too slowly (" + std::to_string(conn.Backlog()) + " bytes waiting)");
   return r == SEND_DONE || r == SEND_QUEUED;
 }
@@ -249,12 +301,26 @@ bool CServer::SendMessage(CConnection& conn, const Json::Value& msg) {
   return SendPacket(conn, buf, static_cast<size_t>(len));
 }
 
+bool CServer::Answer(CConnection& conn, const Json::Value& msg) {
+  return switches.bSilent || SendMessage(conn, msg);
+}
+
 void CServer::CloseWhenSent(CConnection& conn, const std::string& why) {
   if (conn.bClosed) return;
-  if (conn.Backlog() == 0) return CloseConn(conn, why);
   conn.bCloseWhenSent = true;
   conn.szCloseReason = why;
+  if (conn.Backlog() == 0) return FinishClose(conn);
   loop.Modify(conn.fd, EPOLLOUT);
+}
+
+// A graceful close sends FIN and first takes in what the peer had already
+// sent, so that closing does not turn into a reset over unread bytes.
+void CServer::FinishClose(CConnection& conn) {
+  if (conn.bGraceful) {
+    shutdown(conn.fd, SHUT_WR);
+    if (!conn.bReadPaused) ReadConn(conn);
+  }
+  if (!conn.bClosed) CloseConn(conn, conn.szCloseReason);
 }
 
 void CServer::CloseConn(CConnection& conn, const std::string& why) {
@@ -264,6 +330,7 @@ void CServer::CloseConn(CConnection& conn, const std::string& why) {
   conn.nHeldCounted = 0;
   loop.Unwatch(conn.fd);
   conn.CloseFd();
+  if (pLog) pLog->OnClosed(conn.nId, conn.bPeerGone);
   signal.OnClosed(conn, why);
   media.OnClosed(conn);
   auto it = conns.find(conn.nId);

@@ -18,8 +18,11 @@
 #include "tools/server/server_options.h"
 #include "tools/server/server_output.h"
 #include "tools/server/server_stats.h"
+#include "tools/server/server_switches.h"
 #include "tools/server/signal_handler.h"
 #include "tools/server/stream_table.h"
+
+class CPacketLog;
 
 // The test Register Server: one listening socket on which devices open their
 // signalling connections and their media connections (a connection whose
@@ -38,6 +41,15 @@ class CServer {
   bool Start(std::string* error);
   // Closes every connection and the listener and prints the summary line.
   void Shutdown();
+  // Stops accepting: new connection attempts are refused by the system;
+  // open connections stay.
+  void CloseListener();
+  // Listens again on the port it had (replacing an open listener). False
+  // with the reason in error.
+  bool Listen(std::string* error);
+  // Gives the listener the receive buffer of switches.nRecvBuf (new
+  // connections take theirs from it during the handshake).
+  void ApplyReceiveBuffer();
   // The listen address as devices are told it (IPANDPORT), "ip:port".
   const std::string& IpAndPort() const { return szIpAndPort; }
   uint16_t Port() const { return nPort; }
@@ -57,11 +69,17 @@ class CServer {
   bool SendPacket(CConnection& conn, const uint8_t* p, size_t n);
   // Sends msg as one signalling packet; false when it could not be sent.
   bool SendMessage(CConnection& conn, const Json::Value& msg);
+  // Sends an automatic answer, or nothing while the server is silent; false
+  // when it could not be sent.
+  bool Answer(CConnection& conn, const Json::Value& msg);
   // Closes conn; its device goes offline, its stream ends. The object lives
   // on until the current loop pass is over.
   void CloseConn(CConnection& conn, const std::string& why);
-  // Closes conn once its queued bytes are sent; nothing more is read from it.
+  // Closes conn once its queued bytes are sent; nothing more is read from it
+  // (with conn.bGraceful: but what had arrived by then).
   void CloseWhenSent(CConnection& conn, const std::string& why);
+  // Stops or resumes reading conn.
+  void SetReading(CConnection& conn, bool bOn);
   // Counts a malformed input, prints the report line and closes conn.
   void ReportMalformed(CConnection& conn, const std::string& what, const std::string& sample);
   int32_t NextSerial() { return nNextSerial++; }
@@ -74,6 +92,10 @@ class CServer {
   CStreamTable& Streams() { return streams; }
   CPendingRequests& Pending() { return pending; }
   CRecorder& Recorder() { return recorder; }
+  ServerSwitches& Switches() { return switches; }
+  // Where every connection and packet is logged for tests; null (the
+  // default) logs nothing. Set before Start.
+  void SetPacketLog(CPacketLog* log) { pLog = log; }
 
  private:
   void OnAcceptable();
@@ -83,12 +105,15 @@ class CServer {
   bool OnPacket(CConnection& conn, const PacketInfo& info, const uint8_t* packet);
   bool OnSignalPacket(CConnection& conn, const PacketInfo& info, const uint8_t* packet);
   void WantWrite(CConnection& conn, bool bWant);
+  void FinishClose(CConnection& conn);
   bool CountHeld(CConnection& conn);
   void CloseIdle();
   void StartTimers();
 
   CEventLoop& loop;
   const ServerOptions options;
+  ServerSwitches switches;
+  CPacketLog* pLog = nullptr;
   COutput& out;
   int nListenFd = -1;
   uint16_t nPort = 0;
@@ -110,5 +135,6 @@ class CServer {
   CMediaHandler media;
   CCommandRunner commands;
   std::function<void()> onQuit;
+  bool bStarted = false;
   bool bShutdown = false;
 };

@@ -60,29 +60,35 @@ bool CSignalHandler::OnConnect(CConnection& conn, const Json::Value& msg) {
   srv.Counters().nLoginAttempts++;
   if (id.empty()) {
     srv.Out().Line("login without DSNO from " + conn.szPeer + ": " + MessageText(msg));
-    if (srv.Options().bNoLoginAnswer) return true;
+    if (!srv.Switches().bAnswerConnect) return true;
     Json::Value answer = BuildAnswer("CERTIFICATE", "CONNECT", msg);
     answer["RESPONSE"]["ERRORCODE"] = 1;
-    return srv.SendMessage(conn, answer);
+    return srv.Answer(conn, answer);
   }
   AttachDevice(conn, id);
   DeviceRecord& rec = *conn.pDevice;
   rec.nLoginAttempts++;
   rec.nLoginTime = static_cast<int64_t>(time(nullptr));
-  if (srv.Options().bNoLoginAnswer) {
+  if (!srv.Switches().bAnswerConnect) {
     srv.Out().Event("login " + Printable(id) + " from " + conn.szPeer + " (not answered)");
     return true;
+  }
+  Json::Value answer = BuildAnswer("CERTIFICATE", "CONNECT", msg);
+  if (int32_t code = srv.Switches().nConnectError) {
+    srv.Out().Event("login " + Printable(id) + " from " + conn.szPeer + " refused (ERRORCODE " + std::to_string(code) + ")");
+    answer["RESPONSE"]["ERRORCODE"] = code;
+    return srv.Answer(conn, answer);
   }
   rec.nLogins++;
   srv.Devices().SetLoggedIn(rec, true);
   srv.Out().Event("login " + Printable(id) + " from " + conn.szPeer);
-  return srv.SendMessage(conn, BuildAnswer("CERTIFICATE", "CONNECT", msg));
+  return srv.Answer(conn, answer);
 }
 
 bool CSignalHandler::OnKeepAlive(CConnection& conn, const Json::Value& msg) {
   srv.Counters().nKeepAlives++;
   if (conn.pDevice) conn.pDevice->nKeepAlives++;
-  return srv.SendMessage(conn, BuildAnswer("CERTIFICATE", "KEEPALIVE", msg));
+  return srv.Answer(conn, BuildAnswer("CERTIFICATE", "KEEPALIVE", msg));
 }
 
 bool CSignalHandler::OnGps(CConnection& conn, const Json::Value& msg) {
@@ -97,7 +103,7 @@ bool CSignalHandler::OnGps(CConnection& conn, const Json::Value& msg) {
                     " S=" + std::to_string(fix.nS) + " T=" + Printable(fix.szT));
   }
   if (!srv.Options().bReplyToUploads) return true;
-  return srv.SendMessage(conn, BuildAnswer("DEVEMM", "SPI", msg));
+  return srv.Answer(conn, BuildAnswer("DEVEMM", "SPI", msg));
 }
 
 bool CSignalHandler::OnAlarm(CConnection& conn, const Json::Value& msg) {
@@ -114,7 +120,7 @@ bool CSignalHandler::OnAlarm(CConnection& conn, const Json::Value& msg) {
   if (!srv.Options().bReplyToUploads) return true;
   Json::Value answer = BuildAnswer("EVEM", "SENDALARMINFO", msg);
   answer["RESPONSE"]["ALARMUID"] = JsonMember(param, "ALARMUID");
-  return srv.SendMessage(conn, answer);
+  return srv.Answer(conn, answer);
 }
 
 bool CSignalHandler::OnOther(CConnection& conn, const Json::Value& msg) {

@@ -27,8 +27,8 @@
 #include "app/ui/main_frame.h"
 #include "app/ui/zel_view.h"
 #include "platform/process_init.h"
-#include "tests/support/fake_server.h"
 #include "tests/support/temp_dir.h"
+#include "tools/server/test_server.h"
 
 namespace {
 
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
   QString out = QString::fromLocal8Bit(outDir.c_str());
   QDir().mkpath(out);
 
-  CFakeServer server;
+  CTestServer server;
   if (!server.Start()) {
     fprintf(stderr, "cannot listen on 127.0.0.1\n");
     return 1;

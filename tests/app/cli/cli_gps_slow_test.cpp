@@ -10,7 +10,7 @@
 namespace {
 
 TEST(CliGpsTest, LoggedInDeviceUploadsGpsSeenByTheServer) {
-  CFakeServer server;
+  CTestServer server;
   ASSERT_TRUE(server.Start());
   CTempDir dir;
   ASSERT_TRUE(dir.Write("devset.txt", "{\"REG\":\"" + ServerReg(server) + "\"}"));

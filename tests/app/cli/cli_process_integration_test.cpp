@@ -17,7 +17,7 @@ void WriteDevset(const CTempDir& dir, const std::string& reg) {
 }
 
 TEST(CliProcessTest, AddOnlineOptionAndQuitFromStandardInput) {
-  CFakeServer server;
+  CTestServer server;
   ASSERT_TRUE(server.Start());
   CTempDir dir;
   WriteDevset(dir, ServerReg(server));

@@ -230,7 +230,7 @@ TEST_F(DialogTest, SendOpenedASecondLaterShowsAnotherTime) {
 }
 
 TEST_F(DialogTest, SendPressedThreeTimesSendsThreeIdenticalMessagesAndStaysOpen) {
-  CFakeServer server;
+  CTestServer server;
   ASSERT_TRUE(server.Start());
   ASSERT_TRUE(WriteSettingsFile(dir.Path(), RegOf(server)));
   ASSERT_TRUE(WriteDevices(dir.Path(), {"S1", "S2"}));
@@ -263,7 +263,7 @@ TEST_F(DialogTest, SendPressedThreeTimesSendsThreeIdenticalMessagesAndStaysOpen)
   EXPECT_TRUE(openAfterSends);
   EXPECT_TRUE(enterInsertedBreak);
   ASSERT_EQ(TimeOf(sample).size(), 14u);
-  ASSERT_TRUE(server.WaitForOperation(FAKE_ANY_CONN, "SPI", 4, kWaitMs));
+  ASSERT_TRUE(server.WaitForOperation(CONN_ANY, "SPI", 4, kWaitMs));
   int same = 0;
   for (const CapturedPacket& p : server.AllPackets()) same += p.szText == sample ? 1 : 0;
   EXPECT_EQ(same, 4);

@@ -18,7 +18,7 @@
 #include "app/list_file.h"
 #include "app/settings_file.h"
 #include "platform/process_init.h"
-#include "tests/support/fake_server.h"
+#include "tools/server/test_server.h"
 
 // Made on first use and kept for the life of the process.
 inline QApplication& GuiApp() {
@@ -109,8 +109,8 @@ inline bool WriteDevices(const std::string& dir, const std::vector<std::string>&
   return WriteListFile(dir, entries);
 }
 
-// The "REG" text that reaches a fake server.
-inline std::string RegOf(const CFakeServer& server) { return "127.0.0.1:" + std::to_string(server.Port()); }
+// The "REG" text that reaches a test server.
+inline std::string RegOf(const CTestServer& server) { return "127.0.0.1:" + std::to_string(server.Port()); }
 
 // A devset.txt with the given register server and frame file.
 inline bool WriteSettingsFile(const std::string& dir, const std::string& reg, const std::string& vf = "") {

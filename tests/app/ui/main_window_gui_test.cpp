@@ -118,7 +118,7 @@ TEST_F(MainWindowTest, RightClickAnywhereShowsTheDeviceMenuInOrder) {
 }
 
 TEST_F(MainWindowTest, LeftClickShowsTheFirstSelectedDevicesCounters) {
-  CFakeServer server;
+  CTestServer server;
   ASSERT_TRUE(server.Start());
   ASSERT_TRUE(WriteSettingsFile(dir.Path(), RegOf(server)));
   ASSERT_TRUE(WriteDevices(dir.Path(), {"A", "B", "C"}));
