@@ -2,12 +2,16 @@
 #include <cstdint>
 
 #include "app/fleet.h"
+#include "net/share_table.h"
 #include "platform/debug_log.h"
 
 namespace {
 // The close waits for the driver without a practical limit: the driver ends
 // within one Tick of bStopDriver, and devices may not go while it runs.
 constexpr uint32_t kDriverJoinMs = 0xFFFFFFFFu;
+// Rows after which the uploads queued so far are handed to the share threads,
+// so that none waits for the end of a long pass.
+constexpr size_t kArmSliceRows = 1024;
 }  // namespace
 
 int CFleet::DriverThread(void* fleet) {
@@ -42,8 +46,10 @@ void CFleet::RunDriver() {
 // meanwhile end the pass early. A stop request ends the pass between rows.
 void CFleet::DriverPass() {
   CDebugBatch batch;  // the pass's upload lines leave in a few writes, not one each
+  CShareArmBatch arms;  // each share thread is woken once per slice of the pass
   size_t count = static_cast<size_t>(RowCount());
   for (size_t i = 0; i < count; ++i) {
+    if (i % kArmSliceRows == kArmSliceRows - 1) CShareArmBatch::Flush();
     int32_t changed = -1;
     {
       std::lock_guard<std::mutex> tick(tickLock);

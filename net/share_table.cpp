@@ -3,9 +3,11 @@
 #include <sys/epoll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <vector>
 
 #include "net/event_loop.h"
 #include "net/sock_conn.h"
@@ -244,11 +246,57 @@ void ShareRelease(const std::shared_ptr<CSockConn>& conn, bool bWait) {
   if (bWait && !t_run) conn->WaitReleased();
 }
 
+namespace {
+thread_local int t_armDepth = 0;
+thread_local std::vector<std::shared_ptr<CSockConn>> t_arms;
+
+// Loop thread: sends what the batch queued; what the socket does not take
+// now waits for EPOLLOUT.
+void FlushArmedInLoop(ShareRun& run, const std::vector<std::shared_ptr<CSockConn>>& conns) {
+  for (const auto& c : conns) {
+    if (c->Released() || !c->bConnected.load()) continue;
+    if (!c->FlushOutInLoop()) ArmWriteInLoop(run, *c);
+  }
+}
+}  // namespace
+
+CShareArmBatch::CShareArmBatch() { ++t_armDepth; }
+
+CShareArmBatch::~CShareArmBatch() {
+  if (--t_armDepth == 0) Flush();
+}
+
+void CShareArmBatch::Flush() {
+  if (t_arms.empty()) return;
+  std::vector<std::shared_ptr<CSockConn>> all;
+  all.swap(t_arms);
+  std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a->nGroup.load() < b->nGroup.load(); });
+  for (size_t i = 0; i < all.size();) {
+    int32_t gi = all[i]->nGroup.load();
+    size_t j = i;
+    while (j < all.size() && all[j]->nGroup.load() == gi) ++j;
+    std::vector<std::shared_ptr<CSockConn>> part(all.begin() + static_cast<std::ptrdiff_t>(i),
+                                                  all.begin() + static_cast<std::ptrdiff_t>(j));
+    std::lock_guard<std::mutex> lock(g_groups[gi].lock);
+    // A group's run is the one of any connection it still holds.
+    ShareRun* run = nullptr;
+    for (const auto& c : part) {
+      if (!c->Released()) run = RunOf(*c);
+    }
+    if (run) run->loop.Post([run, part = std::move(part)] { FlushArmedInLoop(*run, part); });
+    i = j;
+  }
+}
+
 void ShareArmWrite(CSockConn& conn) {
   int32_t gi = conn.nGroup.load();
   if (gi < 0) return;
   ShareRun* run = RunOf(conn);
   if (t_run == run) return ArmWriteInLoop(*run, conn);
+  if (t_armDepth > 0) {
+    t_arms.push_back(conn.shared_from_this());
+    return;
+  }
   std::lock_guard<std::mutex> lock(g_groups[gi].lock);
   if (conn.Released()) return;
   std::weak_ptr<CSockConn> weak = conn.weak_from_this();

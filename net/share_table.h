@@ -36,6 +36,21 @@ void ShareRelease(const std::shared_ptr<CSockConn>& conn, bool bWait);
 // socket is writable. Any thread.
 void ShareArmWrite(CSockConn& conn);
 
+// While one lives on a thread, the write requests of that thread's sends
+// (ShareArmWrite) are collected and handed to each group in one task when
+// Flush is called or the batch ends, instead of one task per connection: a
+// thread that queues units for thousands of connections (the driver) then
+// wakes each share thread once per batch.
+class CShareArmBatch {
+ public:
+  CShareArmBatch();
+  ~CShareArmBatch();
+  CShareArmBatch(const CShareArmBatch&) = delete;
+  CShareArmBatch& operator=(const CShareArmBatch&) = delete;
+  // Hands the requests collected so far to their groups.
+  static void Flush();
+};
+
 // True when the calling thread is the loop thread of conn's group.
 bool ShareOnOwnLoop(const CSockConn& conn);
 
