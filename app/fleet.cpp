@@ -12,7 +12,8 @@ CFleet::CFleet(std::string dir, IFleetListener* listener)
 }
 
 CFleet::~CFleet() {
-  std::lock_guard<std::mutex> cmd(cmdLock);
+  std::unique_lock<std::mutex> cmd(cmdLock);
+  ramp.Stop(cmd);
   StopDriver();
   std::vector<FleetRow> doomed;
   {
@@ -133,6 +134,7 @@ FleetStats CFleet::Stats() const {
       if (const IStreamSet* streams = dev.Streams()) streams->CountClaimed(st.nStreams);
     }
   }
+  st.nRampPending = ramp.Pending();
   st.nBytesSent = BytesSent();
   st.nLastPassMs = nLastPassMs.load();
   st.nMaxPassMs = nMaxPassMs.load();
@@ -177,6 +179,9 @@ void CFleet::AppendRows(std::vector<FleetRow>& fresh) {
 // Runs without the row lock: the rows are already out of the driver's reach,
 // and Shutdown may wait for media senders.
 void CFleet::DestroyDevices(std::vector<FleetRow>& doomed) {
+  std::vector<CDevQ5*> devs;
+  for (FleetRow& row : doomed) devs.push_back(row.pDevice.get());
+  ramp.Forget(devs);
   // The rows are gone already; a Tick that began before may still run.
   { std::lock_guard<std::mutex> tick(tickLock); }
   for (FleetRow& row : doomed) {

@@ -14,6 +14,7 @@
 #include "app/file_notices.h"
 #include "app/fleet_listener.h"
 #include "app/list_file.h"
+#include "app/online_ramp.h"
 #include "device/dev_q5.h"
 #include "device/device_properties.h"
 #include "platform/pub_call.h"
@@ -50,6 +51,7 @@ struct FleetStats {
   int32_t nDevices = 0;
   int32_t nOnline = 0;      // bOnline 1
   int32_t nConnecting = 0;  // bWantOnline 1, bOnline 0
+  int32_t nRampPending = 0; // asked online by a ramp, not connected yet (counted offline)
   int32_t nOffline = 0;     // the rest
   int64_t nGpsSent = 0;     // sum of nGpsSent
   int64_t nAlarmsSent = 0;  // sum of nAlarmsSent
@@ -122,8 +124,9 @@ class CFleet {
   // is selected. Without a ':', or with a host that is empty, cannot be
   // resolved or is 0.0.0.0, writes "dev - register address error." (and the
   // reason on a second line), touches nothing and returns false with the
-  // reason in *pWhy.
-  bool GoOnline(const std::vector<int32_t>& selection, std::string* pWhy = nullptr);
+  // reason in *pWhy. With perSecond > 0 the devices connect at that rate,
+  // evenly spread, the first at once (a ramp; see COnlineRamp).
+  bool GoOnline(const std::vector<int32_t>& selection, std::string* pWhy = nullptr, double perSecond = 0);
   // GoOffline on the selected devices, or every device when none is selected.
   void TakeOffline(const std::vector<int32_t>& selection);
   // The emergency alarm of the first selected device. FLEET_SEND_FAILED asks
@@ -219,5 +222,6 @@ class CFleet {
   bool bSaved = false;          // command lock: what that SaveAndRelease wrote list.txt with
   bool bListKeptInPlace = false;        // command lock: a damaged list.txt must not be replaced
   uint32_t nDevicesMade = 0;            // command lock
+  COnlineRamp ramp{cmdLock};            // command lock (its thread takes it too)
   std::vector<FileNotice> loadNotices;  // command lock
 };

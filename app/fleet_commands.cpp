@@ -92,7 +92,7 @@ int32_t CFleet::DeleteDevices(const std::vector<int32_t>& selection) {
   return static_cast<int32_t>(clean.size());
 }
 
-bool CFleet::GoOnline(const std::vector<int32_t>& selection, std::string* pWhy) {
+bool CFleet::GoOnline(const std::vector<int32_t>& selection, std::string* pWhy, double perSecond) {
   std::lock_guard<std::mutex> cmd(cmdLock);
   std::string address;
   int32_t port = 0;
@@ -105,10 +105,14 @@ bool CFleet::GoOnline(const std::vector<int32_t>& selection, std::string* pWhy) 
     if (pWhy) *pWhy = why;
     return false;
   }
-  for (CDevQ5* dev : Targets(selection)) {
-    dev->SetServer(address.c_str(), port, ip);
-    dev->ConnectReg();
+  std::vector<CDevQ5*> targets = Targets(selection);
+  for (CDevQ5* dev : targets) dev->SetServer(address.c_str(), port, ip);
+  if (perSecond > 0) {
+    ramp.Add(targets, perSecond);
+    return true;
   }
+  ramp.Forget(targets);
+  for (CDevQ5* dev : targets) dev->ConnectReg();
   return true;
 }
 
@@ -118,6 +122,7 @@ bool CFleet::GoOnline(const std::vector<int32_t>& selection, std::string* pWhy) 
 void CFleet::TakeOffline(const std::vector<int32_t>& selection) {
   std::lock_guard<std::mutex> cmd(cmdLock);
   std::vector<CDevQ5*> targets = Targets(selection);
+  ramp.Forget(targets);
   {
     // No Tick runs meanwhile: none can be half way through an upload on a
     // connection that is being let go.

@@ -74,11 +74,12 @@ int32_t CFleet::LoadAll() {
 }
 
 bool CFleet::SaveAndRelease() {
-  std::lock_guard<std::mutex> cmd(cmdLock);
+  std::unique_lock<std::mutex> cmd(cmdLock);
   // A second close must not overwrite list.txt with an empty fleet; it
   // reports what the first one did.
   if (bReleased) return bSaved;
   bReleased = true;
+  ramp.Stop(cmd);
   // The driver is gone before any device is: no Tick can run on a device
   // that is being shut down or destroyed.
   StopDriver();

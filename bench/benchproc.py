@@ -13,6 +13,9 @@ import threading
 import time
 
 
+STATS_LINE = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ "
+
+
 class Proc:
     """A child process whose standard output is read line by line on a thread.
 
@@ -67,6 +70,21 @@ class Proc:
                 return None
             if line.startswith(prefix):
                 return line
+
+    def expect_re(self, pattern, timeout):
+        """The next output line matching the regular expression, or None."""
+        deadline = time.monotonic() + timeout
+        while True:
+            line = self.expect("", deadline - time.monotonic())
+            if line is None or re.match(pattern, line):
+                return line
+
+    def ask_stats(self, timeout=30):
+        """The next stats line after asking for one (zel-server and zel-cli
+        both start it with a UTC time stamp)."""
+        if not self.send("stats"):
+            return None
+        return self.expect_re(STATS_LINE, timeout)
 
     def next_line(self, timeout):
         """The next output line whatever it holds, or None at the time-out or the end."""
@@ -145,16 +163,16 @@ def loadavg():
 
 
 def kv(line):
-    """'devices 3 online 2 ...' or 'stats a=1 b=2[..]' as a dict of numbers."""
+    """'devices 3 online 2 ...' or 'TIME a=1 a/s=0.5 ...' as a dict of numbers."""
     out = {}
     if not line:
         return out
     words = line.split()
     if "=" in line:
         for w in words:
-            m = re.match(r"([a-z-]+)=(\d+)", w)
+            m = re.fullmatch(r"([a-z_/-]+)=(\d+(\.\d+)?)", w)
             if m:
-                out[m.group(1)] = int(m.group(2))
+                out[m.group(1)] = float(m.group(2)) if m.group(3) else int(m.group(2))
     else:
         for i in range(0, len(words) - 1, 2):
             if words[i + 1].isdigit():

@@ -1,5 +1,6 @@
 #include "device/dev_q5.h"
 #include "device/upload_burst.h"
+#include "net/load_counters.h"
 #include "platform/local_time.h"
 
 namespace {
@@ -21,7 +22,7 @@ void CDevQ5::SendSpeedAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurst& b
   par["ALARMNAME"] = "TOO FAST";
   par["RUN"] = 1;
   ++nSpeedAlarmUid;
-  burst.Add(msg, 1, &nAlarmsSent);
+  burst.Add(msg, 1, MSG_ALARM, &nAlarmsSent);
 }
 
 void CDevQ5::SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst) {
@@ -36,9 +37,9 @@ void CDevQ5::SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime, CUploadBur
   par["CMDTYPE"] = 1;
   // The number moves on only when the start was accepted, so a start that
   // could not be sent is tried again with the same number next cycle.
-  burst.Add(msg, 0, &nAlarmsSent, &nSosUid);
+  burst.Add(msg, 0, MSG_ALARM, &nAlarmsSent, &nSosUid);
   par["CMDTYPE"] = 0;
-  burst.Add(msg, 0, &nAlarmsSent);
+  burst.Add(msg, 0, MSG_ALARM, &nAlarmsSent);
 }
 
 void CDevQ5::SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst) {
@@ -53,7 +54,7 @@ void CDevQ5::SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurs
   par["ALARMUID"] = Json::UInt(start ? nVideoLostSeq : nVideoLostSeq - 1u);
   par["CMDTYPE"] = start ? 1 : 0;
   ++nVideoLostSeq;
-  burst.Add(msg, 0, &nAlarmsSent);
+  burst.Add(msg, 0, MSG_ALARM, &nAlarmsSent);
 }
 
 int CDevQ5::UploadEmergencyAlarm() {
@@ -69,5 +70,6 @@ int CDevQ5::UploadEmergencyAlarm() {
   par["ALARMNAME"] = "110";
   if (!SendSignalPacket(msg, 2000, 0)) return 1;
   nAlarmsSent.fetch_add(1);
+  CountMessage(MSG_ALARM);
   return 0;
 }

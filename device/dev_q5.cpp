@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/load_counters.h"
 #include "net/packet.h"
 #include "platform/debug_log.h"
 #include "platform/tick.h"
@@ -68,14 +69,18 @@ void CDevQ5::SendLogin() {
   par["CARNUM"] = szId;
   par["CHANNEL"] = 16;
   par["DEVCLASS"] = 4;
-  SendSignalPacket(msg, 2000, 0);
+  if (SendSignalPacket(msg, 2000, 0)) CountMessage(MSG_LOGIN);
 }
 
 int CDevQ5::OnSocketEvent(void* pUser, uint8_t* data, int32_t len, uint32_t, int32_t, int32_t event) {
   auto* dev = static_cast<CDevQ5*>(pUser);
   switch (event) {
     case SOCK_EVENT_DATA: dev->OnSignalPacket(data, len); break;
-    case SOCK_EVENT_CLOSED: dev->bOnline.store(0); break;
+    case SOCK_EVENT_CLOSED:
+      // Only a connection that was not let go on purpose raises the event.
+      CountFailure(FAIL_CONNECTION_LOST);
+      dev->bOnline.store(0);
+      break;
     case SOCK_EVENT_CONNECTED: dev->SendLogin(); break;
     default: break;
   }
@@ -113,6 +118,12 @@ void CDevQ5::Shutdown() {
 void CDevQ5::PrepareExit() {
   bStopping.store(1);
   sigSocket.Detach();
+}
+
+bool CDevQ5::SendReply(const Json::Value& reply, uint32_t timeoutMs) {
+  if (!SendSignalPacket(reply, timeoutMs, 1)) return false;
+  CountMessage(MSG_REPLY);
+  return true;
 }
 
 bool CDevQ5::SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog) {

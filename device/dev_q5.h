@@ -116,6 +116,8 @@ class CDevQ5 {
   // Sends value on the signalling connection as one packet; logs the text
   // when bLog is set. True when the socket accepted it. Any thread.
   bool SendSignalPacket(const Json::Value& value, uint32_t timeoutMs, int bLog);
+  // A reply to one of the server's requests: sent logged, and counted.
+  bool SendReply(const Json::Value& reply, uint32_t timeoutMs);
 
   // --- texts shared across threads ---
   void SetId(const char* id);
@@ -151,6 +153,8 @@ class CDevQ5 {
   void SendGpsUpload(Json::Value& msg, const char* timeText, CUploadBurst& burst);
   // True when the alarm period is due at dwNow. Driver thread.
   bool AlarmPeriodDue() const;
+  // Counts why the connection being replaced by a reconnect never served.
+  void CountAbandonedAttempt();
   // The alarm cycle's messages.
   void SendSpeedAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst);
   void SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst);

@@ -24,7 +24,7 @@ void CDevQ5::ReplyCalendar(const Json::Value& request) {
   Json::Value& resp = reply["RESPONSE"];
   resp["COUNT"] = 1;
   resp["CALENDER"].append("2016050500000000");
-  SendSignalPacket(reply, 0, 1);
+  SendReply(reply, 0);
 }
 
 void CDevQ5::ReplyFileList(const Json::Value& request) {
@@ -36,11 +36,11 @@ void CDevQ5::ReplyFileList(const Json::Value& request) {
   resp["RECORDID"].append("filename-001");
   resp["RECORDSIZE"].append(10000000);
   resp["RECORDCHANNEL"].append(0);
-  SendSignalPacket(reply, 0, 1);
+  SendReply(reply, 0);
 }
 
 void CDevQ5::ReplyVersionInfo(const Json::Value& request) {
   Json::Value reply = ReplyEnvelope(request, "DEVEMM", "GETDEVVERSIONINFO");
   reply["RESPONSE"]["DEVINFO"]["DEVNAME"] = "NONAME";
-  SendSignalPacket(reply, 0, 1);
+  SendReply(reply, 0);
 }

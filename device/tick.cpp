@@ -3,6 +3,7 @@
 #include "device/dev_q5.h"
 #include "device/gps_track.h"
 #include "device/upload_burst.h"
+#include "net/load_counters.h"
 #include "platform/local_time.h"
 #include "platform/tick.h"
 
@@ -99,16 +100,29 @@ void CDevQ5::Tick() {
       keepAlive["MODULE"] = "CERTIFICATE";
       keepAlive["OPERATION"] = "KEEPALIVE";
       CUploadBurst burst(sigSocket);  // handed to the share thread like the uploads
-      burst.Add(keepAlive, 0, &nKeepAlivesSent);
+      burst.Add(keepAlive, 0, MSG_KEEPALIVE, &nKeepAlivesSent);
       burst.Send();
       dwLastKeepAlive = NextStamp(dwNow, dwLastKeepAlive, kKeepAlivePeriodMs);
     }
     return;
   }
   if (PeriodDue(dwNow, dwLastConnect.load(), kReconnectPeriodMs)) {
+    CountAbandonedAttempt();
     CloseSignal();
     RefreshServerAddress();
     ConnectReg();
+  }
+}
+
+// The device gives up on the connection it holds: one that never came up
+// timed out (a refused one was counted when it failed), one that came up
+// without a login answer went unanswered.
+void CDevQ5::CountAbandonedAttempt() {
+  if (!sigSocket.IsOpen()) return;
+  if (sigSocket.IsConnected()) {
+    CountFailure(FAIL_LOGIN_UNANSWERED);
+  } else if (!sigSocket.ConnectFailed()) {
+    CountFailure(FAIL_CONNECT_TIMEOUT);
   }
 }
 
@@ -148,6 +162,6 @@ void CDevQ5::SendGpsUpload(Json::Value& msg, const char* timeText, CUploadBurst&
   p["S"] = nSpeed * 100;
   p["C"] = 5050;
   p["T"] = timeText;
-  burst.Add(msg, 1, &nGpsSent);
+  burst.Add(msg, 1, MSG_GPS, &nGpsSent);
   if (rows > 0) nGpsRow = (nGpsRow + 1) % rows;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "net/load_counters.h"
+
 class CMySocket;
 
 // The uploads of one Tick (the GPS upload and the alarm cycle), sent together
@@ -26,7 +28,7 @@ class CUploadBurst {
   // Frames value and keeps its packet (its text goes to the debug channel
   // now when bLog is set). On acceptance *pCounter (when given) goes up by
   // one. False, with "dev - send data failed.", when it cannot be framed.
-  bool Add(const Json::Value& value, int bLog, std::atomic<int32_t>* pCounter = nullptr,
+  bool Add(const Json::Value& value, int bLog, LoadMessage kind, std::atomic<int32_t>* pCounter = nullptr,
            std::atomic<uint32_t>* pCounterU = nullptr);
   // Sends what was kept; nothing when the burst is empty.
   void Send();
@@ -37,4 +39,5 @@ class CUploadBurst {
   int32_t nPackets = 0;
   std::vector<std::atomic<int32_t>*> counters;
   std::vector<std::atomic<uint32_t>*> countersU;
+  std::vector<LoadMessage> kinds;
 };

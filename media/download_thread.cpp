@@ -46,7 +46,7 @@ int DownloadVideoThread(void* param) {
         nFailures = 0;
         nCounted += DOWNLOAD_BLOCK;
       } else {
-        OutputDebugLine("dev - send data failed.");
+        ReportSendFailed();
         SleepMs(MEDIA_FAILURE_PAUSE_MS);
         ++nFailures;
       }

@@ -7,6 +7,7 @@
 #include "media/media_senders.h"
 #include "media/slot_state.h"
 #include "net/json_read.h"
+#include "net/load_counters.h"
 #include "net/packet.h"
 #include "platform/debug_log.h"
 #include "platform/pub_call.h"
@@ -30,12 +31,17 @@ ThreadRoutine SenderFor(int32_t nKind) {
 void StartSender(StreamSlot& slot) {
   ThreadRoutine routine = SenderFor(slot.nKind.load());
   if (!routine || !TryStartSlotSender(slot)) return;
-  if (CPubCall::StartThread(routine, &slot) != 0) UndoSlotSender(slot);
+  if (CPubCall::StartThread(routine, &slot) != 0) return UndoSlotSender(slot);
+  CountMessage(MSG_STREAM);
 }
 
 void OnMediaClosed(StreamSlot& slot) {
-  slot.bStop.store(1);
   uint32_t phase = slot.nClaimState.load() & SLOT_STATE_MASK;
+  // A running stream whose connection went without being asked to (not a stop,
+  // not the device going) was dropped.
+  if (phase == SLOT_STATE_SENDING && !slot.bStop.load() && !slot.pDevice->bStopping.load())
+    CountFailure(FAIL_STREAM_DROPPED);
+  slot.bStop.store(1);
   if (phase == SLOT_STATE_OPENING || phase == SLOT_STATE_WAITING) slot.bAbandoned.store(1);
 }
 

@@ -77,7 +77,7 @@ void CPlaySender::SendBlock() {
       nFailures = 0;
       bPending = false;
     } else {
-      OutputDebugLine("dev - send data failed.");
+      ReportSendFailed();
       SleepMs(MEDIA_FAILURE_PAUSE_MS);
       ++nFailures;
     }

@@ -115,7 +115,7 @@ void CLiveSender::SendToChannels(const FrameInfo& info) {
     packet[3] = 0;
     if (slot.mediaSocket.Send(packet, info.nTotalLen + PACKET_HEAD_LEN, MEDIA_SEND_TIMEOUT_MS) <= 0) {
       nFailed |= bit;
-      OutputDebugLine("dev - send data failed.");
+      ReportSendFailed();
     }
   }
 }

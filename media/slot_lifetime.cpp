@@ -3,6 +3,7 @@
 #include "device/dev_q5.h"
 #include "media/stream_set.h"
 #include "media/slot_state.h"
+#include "net/load_counters.h"
 #include "platform/debug_log.h"
 #include "platform/sleep.h"
 #include "platform/tick.h"
@@ -22,7 +23,9 @@ void CStreamSet::Reap() {
     uint32_t state = s.nClaimState.load();
     if (!SlotReclaimDue(s, state, GetTickCount())) continue;
     std::string name = s.szStreamName;  // the slot is free once reclaimed
-    if (ReclaimSlot(s, state)) DebugPrintf("dev - stream %s never started, slot reset.", name.c_str());
+    if (!ReclaimSlot(s, state)) continue;
+    DebugPrintf("dev - stream %s never started, slot reset.", name.c_str());
+    CountFailure(FAIL_MEDIA_SETUP);
   }
 }
 

@@ -33,7 +33,7 @@ bool TakeStreamName(CDevQ5& dev, const Json::Value& request, const char* op, boo
   OutputDebugLine("dev - stream name too long.");
   Json::Value reply = BuildMediaReply(request, op, full.c_str(), bSession, 0);
   reply["RESPONSE"]["ERRORCODE"] = MEDIA_REPLY_FAILED;
-  dev.SendSignalPacket(reply, 1000, 1);
+  dev.SendReply(reply, 1000);
   return false;
 }
 
@@ -102,7 +102,7 @@ int CStreamSet::OnRequestTalk(const Json::Value& request) {
   s->bInUse.store(1);
   bool bOk;
   OpenMediaConnection(*s, ResolveFor(device, MEDIA_ADDR_TALK, request, &bOk));
-  device.SendSignalPacket(BuildMediaReply(request, "REQUESTTALK", name, false, 0), 1000, 1);
+  device.SendReply(BuildMediaReply(request, "REQUESTTALK", name, false, 0), 1000);
   return 0;
 }
 
@@ -128,7 +128,7 @@ int CStreamSet::OnRequestAliveVideo(const Json::Value& request) {
     s->bInUse.store(1);
     OpenMediaConnection(*s, addr);
   }
-  device.SendSignalPacket(BuildMediaReply(request, "REQUESTALIVEVIDEO", name, false, 0), 1000, 1);
+  device.SendReply(BuildMediaReply(request, "REQUESTALIVEVIDEO", name, false, 0), 1000);
   return 0;
 }
 
@@ -141,7 +141,7 @@ int CStreamSet::OnRequestDownloadVideo(const Json::Value& request) {
   if (!s) return 1;
   ClaimSlot(*this, *s, STREAM_DOWNLOAD, name);
   s->bInUse.store(1);
-  device.SendSignalPacket(BuildMediaReply(request, "REQUESTDOWNLOADVIDEO", name, true, DOWNLOAD_FILE_SIZE), 1000, 1);
+  device.SendReply(BuildMediaReply(request, "REQUESTDOWNLOADVIDEO", name, true, DOWNLOAD_FILE_SIZE), 1000);
   bool bOk;
   OpenMediaConnection(*s, ResolveFor(device, MEDIA_ADDR_RECORDING, request, &bOk), kDownloadOpenDelayMs);
   return 0;
@@ -157,7 +157,7 @@ int CStreamSet::OnRequestRemotePlayback(const Json::Value& request) {
   s->bPlaying.store(1);
   s->nChannelMask.store(ChannelOf(request));  // kept, not used by the sender
   s->bInUse.store(1);
-  device.SendSignalPacket(BuildMediaReply(request, "REQUESTREMOTEPLAYBACK", name, true, 0), 1000, 1);
+  device.SendReply(BuildMediaReply(request, "REQUESTREMOTEPLAYBACK", name, true, 0), 1000);
   bool bOk;
   OpenMediaConnection(*s, ResolveFor(device, MEDIA_ADDR_RECORDING, request, &bOk));
   return 0;

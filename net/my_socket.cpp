@@ -151,6 +151,11 @@ bool CMySocket::IsConnected() const {
   return c && !c->Released() && c->bConnected.load();
 }
 
+bool CMySocket::ConnectFailed() const {
+  std::shared_ptr<CSockConn> c = Current();
+  return c && !c->Released() && c->bConnectFailed.load();
+}
+
 int32_t CMySocket::FrameKind() const {
   std::shared_ptr<CSockConn> c = Current();
   return c ? c->framer.Kind() : FRAME_DETECT;

@@ -79,6 +79,7 @@ class CMySocket {
   // --- state ---
   bool IsOpen() const;       // a connection is held (not yet closed or dropped)
   bool IsConnected() const;  // and it has been established
+  bool ConnectFailed() const;  // held, and its connection attempt failed
   int32_t FrameKind() const;
   int32_t Buffered() const;  // bytes the framer holds back
   int32_t BufferCapacity() const;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "net/json_writer.h"
+#include "net/load_counters.h"
 #include "net/my_socket.h"
 #include "platform/debug_log.h"
 
@@ -59,13 +60,18 @@ int32_t BuildSignalPacket(const Json::Value& value, uint8_t* buf, std::string* t
   return PACKET_HEAD_LEN + textLen + 1;
 }
 
+void ReportSendFailed() {
+  OutputDebugLine("dev - send data failed.");
+  CountFailure(FAIL_SEND);
+}
+
 bool SendSignalPacketOn(CMySocket& sock, const Json::Value& value, uint32_t timeoutMs, int bLog, bool bSendLine) {
   uint8_t buf[SIGNAL_PACKET_BUF];
   thread_local std::string text;
   int32_t len = BuildSignalPacket(value, buf, &text);
   if (len == 0) {
     // An empty text sends nothing; an over-long one cannot be framed.
-    if (!text.empty()) OutputDebugLine("dev - send data failed.");
+    if (!text.empty()) ReportSendFailed();
     return false;
   }
   if (bLog) {
@@ -73,6 +79,6 @@ bool SendSignalPacketOn(CMySocket& sock, const Json::Value& value, uint32_t time
     OutputDebugLine(text);
   }
   if (sock.Send(buf, len, timeoutMs) > 0) return true;
-  OutputDebugLine("dev - send data failed.");
+  ReportSendFailed();
   return false;
 }

@@ -48,6 +48,9 @@ int32_t BuildSignalPacket(const Json::Value& value, uint8_t* buf, std::string* t
 // data failed.". Safe from any thread.
 bool SendSignalPacketOn(CMySocket& sock, const Json::Value& value, uint32_t timeoutMs, int bLog, bool bSendLine);
 
+// Writes "dev - send data failed." and counts a send failure. Any thread.
+void ReportSendFailed();
+
 // The socket form: logs "send" and the text when bLog is set.
 inline bool SendSignalPacket(CMySocket& sock, const Json::Value& value, uint32_t timeoutMs, int bLog) {
   return SendSignalPacketOn(sock, value, timeoutMs, bLog, true);

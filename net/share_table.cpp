@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/event_loop.h"
+#include "net/load_counters.h"
 #include "net/sock_conn.h"
 #include "platform/debug_log.h"
 #include "platform/pub_call.h"
@@ -102,7 +103,8 @@ void CheckConnect(ShareRun& run, CSockConn& c, uint32_t events) {
   if (err != 0 || !(events & EPOLLOUT)) {
     // Linux reports a refused attempt as writable or as an error. No event
     // follows a failed attempt; the slot stays until the owner closes.
-    c.bConnectFailed = true;
+    CountFailure(err == ETIMEDOUT ? FAIL_CONNECT_TIMEOUT : FAIL_CONNECT_REFUSED);
+    c.bConnectFailed.store(1);
     run.loop.Unwatch(fd);
     return;
   }
@@ -146,7 +148,7 @@ void OnConnEvent(ShareRun& run, int32_t i, uint32_t fill, uint32_t events) {
   std::shared_ptr<CSockConn> c = run.slots[i];  // keeps it alive through its callbacks
   if (!c || run.fills[i] != fill) return;
   if (!c->bRunning.load()) return ReleaseInLoop(run, i);  // detached by its owner: no event
-  if (c->bConnectFailed) return;
+  if (c->bConnectFailed.load()) return;
   if (!c->bConnected.load()) return CheckConnect(run, *c, events);
   if ((events & EPOLLOUT) && c->FlushOutInLoop()) SetInterest(run, *c, false);
   if (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) ServeReadable(run, i, fill, *c);
@@ -156,7 +158,7 @@ void WatchConn(ShareRun& run, int32_t i, uint32_t fill) {
   ShareRun* r = &run;
   if (!run.loop.Watch(run.slots[i]->fd.load(), EPOLLOUT,
                       [r, i, fill](uint32_t events) { OnConnEvent(*r, i, fill, events); })) {
-    run.slots[i]->bConnectFailed = true;  // no room in the epoll set: like a failed attempt
+    run.slots[i]->bConnectFailed.store(1);  // no room in the epoll set: like a failed attempt
   }
 }
 

@@ -76,7 +76,7 @@ class CSockConn : public std::enable_shared_from_this<CSockConn> {
   // Loop-thread state.
   uint64_t nDelayTimer = 0;       // the pending delayed connect, 0 when none
   int32_t nEmptyReads = 0;        // empty or failed receives in a row
-  bool bConnectFailed = false;    // the attempt failed; no event follows
+  std::atomic<int32_t> bConnectFailed{0};  // the attempt failed; no event follows
   bool bWriteWatched = false;     // EPOLLOUT is in the loop's interest set
 
  private:

@@ -1,5 +1,7 @@
 #include "app/cli/cli_core.h"
 
+#include "app/fleet_figures.h"
+
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -13,6 +15,7 @@ struct CommandContext {
   const std::string& line;
   const Words& words;
   std::string& out;
+  CStatsReport& stats;
 };
 
 using CommandFn = int32_t (*)(CommandContext& c);
@@ -80,16 +83,48 @@ int32_t CmdDelete(CommandContext& c) {
   return CLI_OK;
 }
 
-const char kOnlineUsage[] = "online [IDX...]";
+// "--rate R" or "--rate=R" anywhere among the words: taken out of words,
+// R (> 0, at most a million) in *rate. False names the fault in why.
+bool TakeRate(Words& words, double* rate, std::string& why) {
+  for (size_t i = 1; i < words.size(); ++i) {
+    std::string text = words[i].text;
+    size_t taken = 1;
+    if (text == "--rate") {
+      if (i + 1 >= words.size()) return why = "--rate needs a number of devices per second", false;
+      text = words[i + 1].text;
+      taken = 2;
+    } else if (text.rfind("--rate=", 0) == 0) {
+      text = text.substr(7);
+    } else {
+      continue;
+    }
+    char* end = nullptr;
+    double value = strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(value > 0) || value > 1e6)
+      return why = "--rate " + text + " is not a number of devices per second above 0", false;
+    *rate = value;
+    words.erase(words.begin() + static_cast<std::ptrdiff_t>(i), words.begin() + static_cast<std::ptrdiff_t>(i + taken));
+    return true;
+  }
+  return true;
+}
+
+const char kOnlineUsage[] = "online [--rate R] [IDX...]";
 int32_t CmdOnline(CommandContext& c) {
   std::vector<int32_t> sel;
   std::string why;
-  if (!ParseIndices(c, 1, sel, why)) return Usage(c, kOnlineUsage, why);
-  if (!c.fleet.GoOnline(sel, &why)) {
+  Words words = c.words;
+  double rate = 0;
+  if (!TakeRate(words, &rate, why)) return Usage(c, kOnlineUsage, why);
+  CommandContext rest{c.fleet, c.line, words, c.out, c.stats};
+  if (!ParseIndices(rest, 1, sel, why)) return Usage(c, kOnlineUsage, why);
+  if (!c.fleet.GoOnline(sel, &why, rate)) {
     Say(c.out, "error: " + why + "; nothing was connected");
     return CLI_ERROR;
   }
-  Say(c.out, sel.empty() ? "online: every device" : "online: " + std::to_string(sel.size()) + " devices");
+  std::string who = sel.empty() ? "every device" : std::to_string(sel.size()) + " devices";
+  if (rate > 0) who += " at " + FigureText(rate) + " per second";
+  Say(c.out, "online: " + who);
   return CLI_OK;
 }
 
@@ -121,7 +156,7 @@ int32_t CmdSend(CommandContext& c) {
   std::string why;
   if (c.words.size() < 2) return Usage(c, kSendUsage, "a row is needed");
   Words first(c.words.begin(), c.words.begin() + 2);
-  CommandContext head{c.fleet, c.line, first, c.out};
+  CommandContext head{c.fleet, c.line, first, c.out, c.stats};
   if (!ParseIndices(head, 1, sel, why)) return Usage(c, kSendUsage, why);
   int32_t rc = c.fleet.UploadCommand(sel, RestAfter(c, 1));
   Say(c.out, rc == FLEET_SENT ? "sent" : "send failed");
@@ -165,7 +200,7 @@ int32_t CmdOption(CommandContext& c) {
   size_t first = 1;
   if (c.words.size() > 1 && c.words[1].text.find('=') == std::string::npos) {
     Words head(c.words.begin(), c.words.begin() + 2);
-    CommandContext hc{c.fleet, c.line, head, c.out};
+    CommandContext hc{c.fleet, c.line, head, c.out, c.stats};
     if (!ParseIndices(hc, 1, sel, why)) return Usage(c, kOptionUsage, why);
     first = 2;
   }
@@ -206,8 +241,9 @@ int32_t CmdList(CommandContext& c) {
   return CLI_OK;
 }
 
+// Rates count from the previous "stats" command (from the start the first time).
 int32_t CmdStats(CommandContext& c) {
-  Say(c.out, FormatFleetStats(c.fleet.Stats()));
+  Say(c.out, c.stats.Report(FleetFigures(c.fleet.Stats()), UnixNow()));
   return CLI_OK;
 }
 
@@ -221,6 +257,9 @@ int32_t CmdQuit(CommandContext&) { return CLI_QUIT; }
 const char kRowsHelp[] =
     "Rows (IDX) are 0-based indices, as list shows them.\n"
     "  online and offline without IDX act on every device; with IDX on those rows.\n"
+    "  online --rate R connects them R per second, evenly spread (the first at\n"
+    "  once) instead of all at once; stats shows those still waiting as\n"
+    "  ramp_pending.\n"
     "  delete acts on the rows given and does nothing without; alarm, send and\n"
     "  status act on one row.\n"
     "  add BASE 1 names the device BASE; add BASE N names N devices BASE-0001,\n"
@@ -275,7 +314,7 @@ const CommandRow kCommands[] = {
 int32_t CCliCore::Execute(const std::string& line, std::string& out) {
   Words words = SplitWords(line);
   if (words.empty() || words[0].text[0] == '#') return CLI_OK;
-  CommandContext c{fleet_, line, words, out};
+  CommandContext c{fleet_, line, words, out, stats_};
   for (const CommandRow& row : kCommands) {
     if (words[0].text != row.szName) continue;
     bool noArgs = strchr(row.szUsage, ' ') == nullptr;

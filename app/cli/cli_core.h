@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/fleet.h"
+#include "net/stats_report.h"
 
 // Results of CCliCore::Execute.
 constexpr int32_t CLI_OK = 0;     // done (output may report a failed send)
@@ -18,7 +19,7 @@ constexpr int32_t CLI_QUIT = 2;   // "quit": the caller closes the fleet
 // (the console's).
 class CCliCore {
  public:
-  explicit CCliCore(CFleet& fleet) : fleet_(fleet) {}
+  explicit CCliCore(CFleet& fleet) : fleet_(fleet) { stats_.StartAt(UnixNow()); }
 
   // Runs one command line and appends its output lines (each ending in '\n')
   // to out. Empty lines and lines starting with '#' do nothing.
@@ -29,10 +30,8 @@ class CCliCore {
 
  private:
   CFleet& fleet_;
+  CStatsReport stats_;  // the "stats" command's previous figures
 };
-
-// One line of fleet figures, without a line feed.
-std::string FormatFleetStats(const FleetStats& st);
 
 // --- argument helpers (shared with the option parser) ---
 

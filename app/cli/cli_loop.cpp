@@ -12,8 +12,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kMaxPollMs = 200;
 
-void PrintStats(CFleet& fleet) { PrintOut(FormatFleetStats(fleet.Stats()) + "\n"); }
-
 // Runs every whole line in pending (and the rest too when final); true on quit.
 bool RunLines(CCliCore& core, std::string& pending, bool final) {
   size_t start = 0;
@@ -60,7 +58,7 @@ void PrintOut(const std::string& text) {
   fflush(stdout);
 }
 
-void RunConsole(CCliCore& core, CFleet& fleet, const CliOptions& options, int stopFd) {
+void RunConsole(CCliCore& core, CCliReport& report, const CliOptions& options, int stopFd) {
   Clock::time_point begin = Clock::now();
   Clock::time_point end = begin + std::chrono::seconds(options.nDurationSec < 0 ? 0 : options.nDurationSec);
   Clock::time_point nextStats = begin + std::chrono::seconds(options.nStatsSec);
@@ -69,7 +67,7 @@ void RunConsole(CCliCore& core, CFleet& fleet, const CliOptions& options, int st
   for (;;) {
     if (options.nDurationSec >= 0 && Clock::now() >= end) return;
     if (options.nStatsSec > 0 && Clock::now() >= nextStats) {
-      PrintStats(fleet);
+      PrintOut(report.StatsLine() + "\n");
       nextStats += std::chrono::seconds(options.nStatsSec);
     }
     int timeout = kMaxPollMs;

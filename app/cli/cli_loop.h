@@ -6,7 +6,7 @@
 // end of options.nDurationSec, or until stopFd (the read end of the signal
 // pipe) becomes readable. The end of input alone does not stop it. Prints the
 // periodic figures of options.nStatsSec. Runs on the main thread.
-void RunConsole(CCliCore& core, CFleet& fleet, const CliOptions& options, int stopFd);
+void RunConsole(CCliCore& core, CCliReport& report, const CliOptions& options, int stopFd);
 
 // Writes text to standard output at once.
 void PrintOut(const std::string& text);

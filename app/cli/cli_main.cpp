@@ -35,15 +35,16 @@ bool InstallSignalHandlers() {
   return sigaction(SIGINT, &sa, nullptr) == 0 && sigaction(SIGTERM, &sa, nullptr) == 0;
 }
 
-// The -e commands in order; true when one of them was quit.
-bool RunCommandLine(CCliCore& core, const CliOptions& options) {
+// The -e commands in order: CLI_QUIT when one of them was quit, CLI_ERROR
+// when one failed (the rest are not run), CLI_OK otherwise.
+int32_t RunCommandLine(CCliCore& core, const CliOptions& options) {
   for (const std::string& command : options.commands) {
     std::string out;
     int32_t rc = core.Execute(command, out);
     PrintOut(out);
-    if (rc == CLI_QUIT) return true;
+    if (rc == CLI_QUIT || rc == CLI_ERROR) return rc;
   }
-  return false;
+  return CLI_OK;
 }
 
 }  // namespace
@@ -67,11 +68,20 @@ int main(int argc, char** argv) {
   fleet.LoadAll();
   for (const FileNotice& notice : fleet.LoadNotices())
     PrintOut((notice.bSetAside ? "warning: " : "note: ") + notice.szText + "\n");
+  CCliReport report(fleet);
+  if (!report.Start(options.report, &error)) return UsageError(app, error);
   CCliCore core(fleet);
-  if (!RunCommandLine(core, options)) RunConsole(core, fleet, options, gSignalPipe[0]);
+  int32_t rc = RunCommandLine(core, options);
+  if (rc == CLI_OK) RunConsole(core, report, options, gSignalPipe[0]);
+  int result = CLI_EXIT_PASS;
+  if (rc != CLI_ERROR) PrintOut(report.Summary(&result));
   if (!fleet.SaveAndRelease()) {
     fprintf(stderr, "zel-cli: %s/list.txt could not be written\n", fleet.Dir().c_str());
     return 1;
   }
-  return 0;
+  if (rc == CLI_ERROR) {
+    fprintf(stderr, "zel-cli: a -e command failed; the run ends here\n");
+    return EXIT_USAGE;
+  }
+  return result;
 }

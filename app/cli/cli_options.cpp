@@ -14,8 +14,10 @@ const char kAbout[] =
     "or the --log file.\n";
 
 const char kExitStatus[] =
-    "Exit status: 0 done; 1 list.txt could not be written, or the run could not start;\n"
-    "2 the command line was refused.\n";
+    "Exit status: 0 every device asked to go online was online at the end and no\n"
+    "failure was counted (see --allow-failures, --expect-online); 1 otherwise, or\n"
+    "list.txt could not be written; 2 the command line was refused or a -e command\n"
+    "failed (the run then ends before anything else is done).\n";
 
 }  // namespace
 
@@ -32,6 +34,24 @@ void DefineCliOptions(CLI::App& app, CliOptions& options) {
   app.add_option("--stats", options.nStatsSec, "Print one line of fleet figures every SECONDS (at least 1)")
       ->check(CLI::Range(1, INT32_MAX).description(""))
       ->type_name("SECONDS");
+  app.add_option("--stats-file", options.report.szStatsFile,
+                 "Write the stats figures to PATH as well: CSV (a header row, then one row per --stats "
+                 "interval) or JSON lines")
+      ->type_name("PATH");
+  app.add_option("--stats-format", options.report.szStatsFormat, "Format of --stats-file: csv (default) or jsonl")
+      ->check(CLI::IsMember({STATS_FORMAT_CSV, STATS_FORMAT_JSONL}))
+      ->type_name("FORMAT");
+  app.add_option("--metrics", options.report.szMetrics,
+                 "Serve the figures for Prometheus at http://HOST:PORT/metrics (PORT alone: 127.0.0.1)")
+      ->type_name("HOST:PORT");
+  app.add_option("--allow-failures", options.report.nAllowFailures,
+                 "Failures the run may count and still pass (default 0)")
+      ->check(CLI::Range(0, INT32_MAX).description(""))
+      ->type_name("N");
+  app.add_option("--expect-online", options.report.dExpectOnlinePct,
+                 "Share of the devices asked to go online that must be online at the end to pass (default 100)")
+      ->check(CLI::Range(0.0, 100.0).description(""))
+      ->type_name("PCT");
   AddFleetRunOptions(app, options.run);
   app.footer(CCliCore::HelpText() + kExitStatus);
 }

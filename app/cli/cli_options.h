@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/cli_report.h"
 #include "app/cli/command_line.h"
 
 // Command line of zel-cli.
@@ -11,6 +12,7 @@ struct CliOptions {
   int32_t nDurationSec = -1;          // --duration SECONDS; -1 runs until quit or a signal
   int32_t nStatsSec = 0;              // --stats SECONDS; 0 prints no periodic figures
   FleetRunOptions run;                // --dir, --log, -q
+  CliReportOptions report;            // --stats-file, --stats-format, --metrics, --allow-failures, --expect-online
 };
 
 // zel-cli's options, help and version on app, writing into options when

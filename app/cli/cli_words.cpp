@@ -29,14 +29,3 @@ std::vector<CliWord> SplitWords(const std::string& line) {
   return words;
 }
 
-std::string FormatFleetStats(const FleetStats& st) {
-  char text[400];
-  snprintf(text, sizeof text,
-           "devices %d online %d connecting %d offline %d gps %lld alarms %lld "
-           "live %d talk %d download %d playback %d bytes %llu pass_ms %u passes %u pass_max_ms %u",
-           st.nDevices, st.nOnline, st.nConnecting, st.nOffline, static_cast<long long>(st.nGpsSent),
-           static_cast<long long>(st.nAlarmsSent), st.nStreams[STREAM_LIVE], st.nStreams[STREAM_TALK],
-           st.nStreams[STREAM_DOWNLOAD], st.nStreams[STREAM_PLAYBACK],
-           static_cast<unsigned long long>(st.nBytesSent), st.nLastPassMs, st.nPasses, st.nMaxPassMs);
-  return text;
-}

@@ -7,6 +7,7 @@
 
 #include "app/ui/dlu_layout.h"
 #include "app/ui/tool_message.h"
+#include "app/ui/whole_number.h"
 #include "device/dev_q5.h"
 
 const char* const SET_FILE_FILTER = "H264 Files (*.*);;All Files (*.*)";
@@ -47,21 +48,26 @@ CDlgSet::CDlgSet(const QString& reg, const QString& vf, QWidget* parent)
   setFixedSize(dlu.Size(278, 114));
   dlu.Place(new QLabel(QStringLiteral("Register Server:"), this), 7, 28, 60, 8);
   dlu.Place(new QLabel(QStringLiteral("LiveView File:"), this), 7, 50, 60, 8);
+  dlu.Place(new QLabel(QStringLiteral("Online rate:"), this), 7, 72, 60, 8);
+  dlu.Place(new QLabel(QStringLiteral("devices per second (0: all at once)"), this), 112, 72, 159, 8);
   // Made in tab order: OK, Cancel, Register Server, LiveView File, "...".
   pOk = new QPushButton(QStringLiteral("OK"), this);
   pCancel = new QPushButton(QStringLiteral("Cancel"), this);
   pReg = new QLineEdit(reg, this);
   pVf = new QLineEdit(vf, this);
   pBrowse = new QPushButton(QStringLiteral("..."), this);
+  pRate = new QLineEdit(QStringLiteral("0"), this);
   dlu.Place(pReg, 68, 25, 203, 14);
   dlu.Place(pVf, 68, 49, 178, 14);
   dlu.Place(pBrowse, 246, 48, 25, 14);
+  dlu.Place(pRate, 68, 70, 40, 14);
   dlu.Place(pOk, 167, 93, 50, 14);
   dlu.Place(pCancel, 221, 93, 50, 14);
   setTabOrder(pOk, pCancel);
   setTabOrder(pCancel, pReg);
   setTabOrder(pReg, pVf);
   setTabOrder(pVf, pBrowse);
+  setTabOrder(pBrowse, pRate);
 
   pOk->setDefault(true);
   pOk->setFocus(Qt::OtherFocusReason);
@@ -69,6 +75,8 @@ CDlgSet::CDlgSet(const QString& reg, const QString& vf, QWidget* parent)
   connect(pCancel, &QPushButton::clicked, this, &CDlgSet::reject);
   connect(pBrowse, &QPushButton::clicked, this, &CDlgSet::OnBrowse);
 }
+
+void CDlgSet::SetOnlineRate(int32_t perSecond) { pRate->setText(QString::number(perSecond)); }
 
 void CDlgSet::OnBrowse() {
   QString chosen = fnChoose ? fnChoose(this) : QString();
@@ -84,8 +92,12 @@ bool CDlgSet::TakeValues() {
   if (vf.size() >= static_cast<size_t>(DEV_FRAME_PATH_SIZE))
     return Refuse(this, pVf, QStringLiteral("The LiveView File path may be at most %1 bytes long.")
                                  .arg(DEV_FRAME_PATH_SIZE - 1));
+  int32_t rate = 0;
+  if (!TakeWholeNumber(this, pRate, rate)) return false;
+  if (rate < 0) return Refuse(this, pRate, QStringLiteral("The online rate must be 0 or more devices per second."));
   values.szReg = reg;
   values.szVf = vf;
+  values.nOnlineRate = rate;
   return true;
 }
 

@@ -2,6 +2,7 @@
 #include <QDialog>
 #include <QString>
 #include <functional>
+#include <cstdint>
 #include <string>
 
 class QLineEdit;
@@ -21,13 +22,15 @@ QString ChooseFrameFile(QWidget* parent);
 struct SetValues {
   std::string szReg;
   std::string szVf;
+  int32_t nOnlineRate = 0;  // devices per second that Online connects; 0 all at once
 };
 
 // SET: the register server ("REG") and the frame file ("VF"). Neither text is
 // checked for sense (an address without a colon or a missing file is
 // stored), but OK refuses texts longer than a device can hold: an address
-// part (before the first ':') over 79 bytes or a path over 399 bytes. GUI
-// thread.
+// part (before the first ':') over 79 bytes or a path over 399 bytes. The
+// online rate (kept by the window for this session, not in devset.txt) must
+// be a whole number of 0 or more. GUI thread.
 class CDlgSet : public QDialog {
   Q_OBJECT
 
@@ -35,6 +38,8 @@ class CDlgSet : public QDialog {
   using FileChooser = std::function<QString(QWidget* parent)>;
 
   CDlgSet(const QString& reg, const QString& vf, QWidget* parent = nullptr);
+  // The online rate field's start value (0 unless set).
+  void SetOnlineRate(int32_t perSecond);
 
   // Replaces the file-open dialog that "..." opens (tests).
   void SetFileChooser(FileChooser chooser) { fnChoose = std::move(chooser); }
@@ -47,6 +52,7 @@ class CDlgSet : public QDialog {
   QLineEdit* RegEdit() const { return pReg; }
   QLineEdit* VfEdit() const { return pVf; }
   QPushButton* BrowseButton() const { return pBrowse; }
+  QLineEdit* RateEdit() const { return pRate; }
   QPushButton* OkButton() const { return pOk; }
   QPushButton* CancelButton() const { return pCancel; }
 
@@ -64,4 +70,5 @@ class CDlgSet : public QDialog {
   QLineEdit* pReg = nullptr;
   QLineEdit* pVf = nullptr;
   QPushButton* pBrowse = nullptr;
+  QLineEdit* pRate = nullptr;
 };

@@ -31,7 +31,7 @@ void CzelView::OnDeleteDevice() {
 
 void CzelView::OnOnline() {
   std::string why;
-  if (Ready() && !pFleet->GoOnline(Selection(), &why))
+  if (Ready() && !pFleet->GoOnline(Selection(), &why, nOnlineRate))
     ShowToolMessage(this, QString::fromStdString("Nothing was connected: " + why + "."));
 }
 
@@ -67,7 +67,9 @@ void CzelView::OnDeviceOption() {
 void CzelView::OnSettingOption() {
   if (!Ready()) return;
   CDlgSet dlg(QString::fromStdString(pFleet->Reg()), QString::fromStdString(pFleet->Vf()), this);
+  dlg.SetOnlineRate(nOnlineRate);
   if (dlg.exec() != QDialog::Accepted || !Ready()) return;
+  nOnlineRate = dlg.Values().nOnlineRate;
   if (!pFleet->ApplySettings(dlg.Values().szReg, dlg.Values().szVf))
     ShowToolMessage(this, QStringLiteral("devset.txt could not be written."));
 }

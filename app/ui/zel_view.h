@@ -78,4 +78,5 @@ class CzelView : public QListView {
   std::unique_ptr<CFleet> pFleet;  // declared last: goes first
   bool bLoaded = false;
   bool bReleased = false;
+  int32_t nOnlineRate = 0;  // SET's online rate: devices per second Online connects, 0 all at once
 };

@@ -2,7 +2,9 @@
 // loopback server that answers logins. No driver thread runs here.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/fleet.h"
@@ -206,6 +208,37 @@ TEST_F(FleetOnlineTest, StatisticsCountWhatTheSocketsAccepted) {
   EXPECT_EQ(st.nOffline, 1);
   EXPECT_EQ(fleet.StatusText(0), "online, gps: 1 alarm: 1");
   fleet.TakeOffline({});
+}
+
+// A ramp connects devices no faster than its rate, whatever the machine's
+// speed: device i cannot log in before i / rate seconds. Devices deleted or
+// taken offline while they wait are never connected afterwards.
+TEST_F(FleetOnlineTest, RampSpreadsConnectsAndLetsGoOfWhatLeavesIt) {
+  using Clock = std::chrono::steady_clock;
+  auto secondsSince = [](Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); };
+  fleet.AddDevices("R", 10);
+  ASSERT_TRUE(fleet.ApplySettings(ServerReg(server), ""));
+  Clock::time_point t0 = Clock::now();
+  ASSERT_TRUE(fleet.GoOnline({}, nullptr, 4.0));  // due at 0, 0.25 ... 2.25 s
+  double early = secondsSince(t0);
+  EXPECT_GE(fleet.Stats().nRampPending, 9 - static_cast<int32_t>(early * 4)) << early;
+  fleet.DeleteDevices({8, 9});
+  bool deletedInTime = secondsSince(t0) < 1.9;
+  ASSERT_TRUE(WaitUntil([&] { return fleet.Stats().nOnline == 8; }, kWaitMs));
+  EXPECT_GE(secondsSince(t0), 1.75);  // the eighth was due at 1.75 s
+  EXPECT_EQ(fleet.Stats().nRampPending, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // past the deleted rows' times
+  if (deletedInTime) {  // a slow machine may have deleted them after they connected
+    EXPECT_EQ(CountTexts(server, "\"DSNO\":\"R-0009\""), 0);
+    EXPECT_EQ(CountTexts(server, "\"OPERATION\":\"CONNECT\""), 8);
+  }
+
+  fleet.TakeOffline({});
+  ASSERT_TRUE(fleet.GoOnline({}, nullptr, 2.0));  // due at 0, 0.5 ... 3.5 s
+  fleet.TakeOffline({});
+  EXPECT_EQ(fleet.Stats().nRampPending, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  for (int32_t r = 0; r < 8; ++r) EXPECT_EQ(View(fleet, r).bWantOnline, 0) << r;
 }
 
 }  // namespace

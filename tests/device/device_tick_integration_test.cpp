@@ -78,6 +78,7 @@ TEST(DeviceTickTest, RatesHoldWhenTicksComeLateAndNeverBurst) {
   PassTime(2500);
   dev->Tick();
   ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 12, 5000));
+  ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "KEEPALIVE", 8, 5000));
   EXPECT_EQ(srv.OperationCount(CONN_ANY, "SPI"), 12);
   EXPECT_EQ(srv.OperationCount(CONN_ANY, "KEEPALIVE"), 8);
   dev->Shutdown();

@@ -8,14 +8,40 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/exe_dir.h"
 #include "tests/support/packet_client.h"
+#include "tests/support/plain_client.h"
 
 namespace {
 constexpr int WAIT_MS = 5000;
+
+std::string ReadText(const std::string& path) {
+  std::ifstream f(path);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// The body of GET path on 127.0.0.1:port (the whole answer when it is not 200).
+std::string HttpGet(uint16_t port, const std::string& path) {
+  CPlainClient c;
+  if (!c.Connect(port)) return "";
+  std::string req = "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n";
+  if (!c.SendAll(Bytes(req.begin(), req.end()))) return "";
+  Bytes got;
+  while (c.RecvSome(WAIT_MS, &got) > 0) {
+  }
+  std::string text(got.begin(), got.end());
+  size_t body = text.find("\r\n\r\n");
+  if (text.rfind("HTTP/1.1 200", 0) != 0 || body == std::string::npos) return text;
+  return text.substr(body + 4);
+}
 
 // zel-server as a child with pipes on its standard input and output.
 class CServerProcess {
@@ -107,12 +133,17 @@ Json::Value Login(const std::string& id) {
 }  // namespace
 
 TEST(ServerProcess, ConsoleOnStandardInputAndQuit) {
+  char dir[] = "/tmp/zel-srv-stats-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string csv = std::string(dir) + "/stats.csv";
   CServerProcess srv;
-  ASSERT_TRUE(srv.Start({"--listen", "127.0.0.1:0", "--stats", "1"}));
+  ASSERT_TRUE(srv.Start({"--listen", "127.0.0.1:0", "--stats", "1", "--stats-file=" + csv, "--metrics", "0"}));
   std::string line;
   ASSERT_TRUE(srv.WaitLine("listening on 127.0.0.1:", &line));
   uint16_t port = srv.PortFrom(line);
   ASSERT_NE(port, 0);
+  ASSERT_TRUE(srv.WaitLine("metrics on http://127.0.0.1:", &line));
+  uint16_t metricsPort = static_cast<uint16_t>(atoi(line.c_str() + line.rfind(':') + 1));
   CPacketClient dev;
   ASSERT_TRUE(dev.Connect(port));
   ASSERT_TRUE(dev.SendJson(Login("P-1")));
@@ -120,10 +151,29 @@ TEST(ServerProcess, ConsoleOnStandardInputAndQuit) {
   ASSERT_TRUE(dev.ReadJson(&answer, WAIT_MS));
   srv.Send("devices\n");
   ASSERT_TRUE(srv.WaitLine("P-1 online", &line));
-  ASSERT_TRUE(srv.WaitLine("stats connections=1 devices=1 logged-in=1", &line));
+  ASSERT_TRUE(srv.WaitLine("Z connections=1 devices=1 logged_in=1 ", &line));
+  EXPECT_NE(line.find(" logins=1 logins/s="), std::string::npos) << line;
+
+  // The same figures as CSV: a header row, then one row per interval.
+  std::string rows = ReadText(csv);
+  EXPECT_EQ(rows.rfind("time,connections,devices,logged_in,streams_open,accepted,accepted_per_s,logins,logins_per_s,", 0),
+            0u) << rows;
+  EXPECT_NE(rows.find("Z,1,1,1,0,1,"), std::string::npos) << rows;
+
+  // A scrape in the Prometheus text format, checked by promtool where it is installed.
+  std::string body = HttpGet(metricsPort, "/metrics");
+  EXPECT_NE(body.find("\nzel_server_logins_total 1\n"), std::string::npos) << body;
+  EXPECT_NE(body.find("# TYPE zel_server_connections gauge\n"), std::string::npos) << body;
+  if (system("command -v promtool >/dev/null 2>&1") == 0) {
+    std::string scrape = std::string(dir) + "/scrape.txt";
+    WriteText(scrape, body);
+    EXPECT_EQ(system(("promtool check metrics < " + scrape + " >/dev/null 2>&1").c_str()), 0) << body;
+  }
+  EXPECT_EQ(HttpGet(metricsPort, "/other").rfind("HTTP/1.1 404", 0), 0u);
   srv.Send("quit\n");
   ASSERT_TRUE(srv.WaitLine("summary ", &line));
   EXPECT_EQ(srv.WaitExit(), 0);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(ServerProcess, EndOfInputKeepsServingAndSigtermStops) {

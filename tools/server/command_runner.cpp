@@ -14,7 +14,7 @@ CCommandRunner::Lines CCommandRunner::Execute(const std::string& line, bool* pQu
     case CMD_INVALID: return {"error: " + cmd.szError};
     case CMD_DEVICES: return ListDevices();
     case CMD_STREAMS: return ListStreams();
-    case CMD_STATS: return {"stats " + FormatStats(srv.Stats())};
+    case CMD_STATS: return {srv.StatsLine()};
     case CMD_SEND: return SendRaw(cmd);
     case CMD_KICK: return Kick(cmd);
     case CMD_QUIT: *pQuit = true; return {};

@@ -34,6 +34,7 @@ bool CMediaHandler::OnCreateStream(CConnection& conn, const Json::Value& msg) {
   rec.bCreated = true;
   conn.pStream = &rec;
   srv.Counters().nStreams++;
+  srv.Counters().nStreamsAnswered++;
   srv.Out().Event("stream " + Printable(name) + " (" + StreamKindName(rec.nKind) + ", device " +
                   (rec.szDevice.empty() ? std::string("-") : Printable(rec.szDevice)) + ") media from " + conn.szPeer);
   if (!srv.Switches().bAnswerCreateStream) return true;

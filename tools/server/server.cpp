@@ -33,13 +33,33 @@ CServer::~CServer() { Shutdown(); }
 bool CServer::Start(std::string* error) {
   if (recorder.Enabled() && !recorder.PrepareDir(error)) return false;
   if (!Listen(error)) return false;
+  if (!options.szStatsFile.empty() && !periodicStats.OpenFile(options.szStatsFile, options.szStatsFormat, error))
+    return false;
+  if (!options.szMetrics.empty() &&
+      !metrics.Attach(loop, options.szMetrics, [this] { return PrometheusText(ServerFigures(Stats()), "zel_server_"); },
+                      error))
+    return false;
+  startSec = UnixNow();
+  periodicStats.StartAt(startSec);
+  consoleStats.StartAt(startSec);
   szIpAndPort = options.szListenIp + ":" + std::to_string(nPort);
   scratch.resize(SERVER_SCRATCH_BYTES);
   StartTimers();
   bStarted = true;
   out.Line("listening on " + szIpAndPort);
+  if (metrics.Port() != 0) out.Line("metrics on http://" + MetricsHost() + ":" + std::to_string(metrics.Port()) + "/metrics");
   return true;
 }
+
+std::string CServer::MetricsHost() const {
+  std::string host;
+  uint16_t port = 0;
+  std::string why;
+  CMetricsServer::ParseAddress(options.szMetrics, &host, &port, &why);
+  return host;
+}
+
+std::string CServer::StatsLine() { return consoleStats.Report(ServerFigures(Stats()), UnixNow()); }
 
 // The first time on the configured port (0: the system picks one), later
 // on the port picked then.
@@ -79,7 +99,7 @@ void CServer::StartTimers() {
   if (options.nIdleSeconds > 0) timerIds.push_back(loop.AddTimer(IDLE_SWEEP_MS, IDLE_SWEEP_MS, [this] { CloseIdle(); }));
   if (options.nStatsSeconds > 0) {
     uint32_t ms = static_cast<uint32_t>(options.nStatsSeconds) * 1000u;
-    timerIds.push_back(loop.AddTimer(ms, ms, [this] { out.Line("stats " + FormatStats(Stats())); }));
+    timerIds.push_back(loop.AddTimer(ms, ms, [this] { out.Line(periodicStats.Report(ServerFigures(Stats()), UnixNow())); }));
   }
 }
 
@@ -95,7 +115,10 @@ void CServer::Shutdown() {
   closedConns.clear();
   CloseListener();
   recorder.CloseAll();
-  out.Line("summary " + FormatStats(Stats()));
+  metrics.Stop();
+  CStatsReport wholeRun;  // the summary's rates are over the whole run
+  wholeRun.StartAt(startSec);
+  out.Line("summary " + wholeRun.Report(ServerFigures(Stats()), UnixNow()));
 }
 
 ServerStats CServer::Stats() const {

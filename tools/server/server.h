@@ -12,6 +12,8 @@
 #include "tools/server/connection.h"
 #include "tools/server/device_registry.h"
 #include "net/event_loop.h"
+#include "net/metrics_server.h"
+#include "net/stats_report.h"
 #include "tools/server/media_handler.h"
 #include "tools/server/pending_requests.h"
 #include "tools/server/recorder.h"
@@ -60,6 +62,8 @@ class CServer {
   void SetQuitHandler(std::function<void()> fn) { onQuit = std::move(fn); }
 
   ServerStats Stats() const;
+  // One stats line for the console (rates since the previous one).
+  std::string StatsLine();
   const DeviceRecord* FindDevice(const std::string& id) const { return devices.Find(id); }
   const StreamRecord* FindStream(const std::string& name) const { return streams.Find(name); }
 
@@ -109,6 +113,7 @@ class CServer {
   bool CountHeld(CConnection& conn);
   void CloseIdle();
   void StartTimers();
+  std::string MetricsHost() const;
 
   CEventLoop& loop;
   const ServerOptions options;
@@ -127,6 +132,10 @@ class CServer {
   std::vector<uint8_t> scratch;                           // receive buffer shared by all connections
   std::vector<uint64_t> timerIds;
   ServerStats counters;
+  CStatsReport periodicStats;  // --stats lines and the --stats-file rows
+  CStatsReport consoleStats;   // the "stats" command
+  double startSec = 0;         // when Start began listening (seconds since 1970)
+  CMetricsServer metrics;
   CDeviceRegistry devices;
   CStreamTable streams;
   CPendingRequests pending;

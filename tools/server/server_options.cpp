@@ -75,6 +75,16 @@ void DefineServerOptions(CLI::App& app, ServerOptions* opt) {
                  "for SECONDS (default 60; 0 never)")
       ->check(Seconds())
       ->type_name("SECONDS");
+  app.add_option("--stats-file", opt->szStatsFile,
+                 "Write the --stats figures to PATH as well: CSV (a header row, then one row per interval) or "
+                 "JSON lines")
+      ->type_name("PATH");
+  app.add_option("--stats-format", opt->szStatsFormat, "Format of --stats-file: csv (default) or jsonl")
+      ->check(CLI::IsMember({"csv", "jsonl"}))
+      ->type_name("FORMAT");
+  app.add_option("--metrics", opt->szMetrics,
+                 "Serve the figures for Prometheus at http://HOST:PORT/metrics (PORT alone: 127.0.0.1)")
+      ->type_name("HOST:PORT");
   app.add_flag("--no-login-answer", opt->bNoLoginAnswer, "Accept logins but never answer them");
   app.add_flag("--reply-to-uploads", opt->bReplyToUploads, "Answer GPS and alarm uploads");
   app.add_flag("--quiet", opt->bQuiet, "No line per login, upload or stream event");

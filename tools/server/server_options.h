@@ -19,6 +19,9 @@ struct ServerOptions {
   // Memory all connections together may hold in unfinished packets; the
   // connection whose packet would pass it is closed.
   size_t nHeldLimitBytes = 256u * 1024u * 1024u;
+  std::string szStatsFile;              // --stats-file: the --stats figures as rows too
+  std::string szStatsFormat = "csv";    // --stats-format csv|jsonl
+  std::string szMetrics;                // --metrics HOST:PORT: Prometheus endpoint
 };
 
 // "IP:PORT" with a dotted IPv4 address and a port from 0 to 65535.

@@ -16,24 +16,36 @@ uint64_t AlarmTotal(const AlarmCounts& alarms) {
   return n;
 }
 
-std::string FormatStats(const ServerStats& s) {
-  std::string out;
-  out += "connections=" + std::to_string(s.nConnections);
-  out += " devices=" + std::to_string(s.nDevices);
-  out += " logged-in=" + std::to_string(s.nLoggedIn);
-  out += " logins=" + std::to_string(s.nLoginAttempts);
-  out += " keepalives=" + std::to_string(s.nKeepAlives);
-  out += " gps=" + std::to_string(s.nGps);
-  out += " alarms=" + std::to_string(AlarmTotal(s.alarms)) + "[" + FormatAlarmCounts(s.alarms) + "]";
-  out += " streams=" + std::to_string(s.nStreams);
-  out += " media-packets=" + std::to_string(s.nMediaPackets);
-  out += " packets=" + std::to_string(s.nPacketsIn);
-  out += " bytes=" + std::to_string(s.nBytesIn);
-  out += " malformed=" + std::to_string(s.nMalformed);
-  out += " replies=" + std::to_string(s.nReplies);
-  out += " refused-streams=" + std::to_string(s.nStreamsRefused);
-  out += " idle-closed=" + std::to_string(s.nIdleClosed);
-  out += " held-bytes=" + std::to_string(s.nHeldBytes);
-  out += " held-over-limit=" + std::to_string(s.nHeldOverLimit);
-  return out;
+namespace {
+void Level(StatFigures& f, const char* name, const char* help, uint64_t v) {
+  AddLevel(f, name, help, static_cast<double>(v));
+}
+void Total(StatFigures& f, const char* name, const char* help, uint64_t v) {
+  AddTotal(f, name, help, static_cast<double>(v));
+}
+}  // namespace
+
+StatFigures ServerFigures(const ServerStats& s) {
+  StatFigures f;
+  Level(f, "connections", "Open connections", s.nConnections);
+  Level(f, "devices", "Device numbers seen in a login", s.nDevices);
+  Level(f, "logged_in", "Devices logged in on an open connection", s.nLoggedIn);
+  Level(f, "streams_open", "Open media connections", s.nStreams);
+  Total(f, "accepted", "Connections accepted", s.nAccepted);
+  Total(f, "logins", "Login messages received", s.nLoginAttempts);
+  Total(f, "keepalives", "Keep-alive messages received", s.nKeepAlives);
+  Total(f, "gps", "GPS uploads received", s.nGps);
+  Total(f, "alarms", "Alarm messages received", AlarmTotal(s.alarms));
+  Total(f, "replies", "Replies to the server's requests received", s.nReplies);
+  Total(f, "streams", "Media streams started (CREATESTREAM answered)", s.nStreamsAnswered);
+  Total(f, "media_packets", "Media packets received", s.nMediaPackets);
+  Total(f, "packets", "Packets received", s.nPacketsIn);
+  Total(f, "bytes", "Bytes received", s.nBytesIn);
+  Total(f, "malformed", "Connections closed for malformed input", s.nMalformed);
+  Total(f, "refused_streams", "Media connections refused for a stream not requested", s.nStreamsRefused);
+  Total(f, "idle_closed", "Connections closed for not completing a packet in time", s.nIdleClosed);
+  Total(f, "held_over_limit", "Connections closed because unfinished packets passed the memory bound",
+        s.nHeldOverLimit);
+  Level(f, "held_bytes", "Memory held in unfinished packets", s.nHeldBytes);
+  return f;
 }

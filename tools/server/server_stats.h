@@ -3,6 +3,8 @@
 #include <map>
 #include <string>
 
+#include "net/stats_report.h"
+
 // Alarm counts by ALARMTYPE; ALARM_TYPE_NONE counts alarms without a numeric type.
 using AlarmCounts = std::map<int32_t, uint64_t>;
 constexpr int32_t ALARM_TYPE_NONE = -1;
@@ -14,6 +16,7 @@ struct ServerStats {
   uint64_t nDevices = 0;      // device numbers seen in a CONNECT
   uint64_t nLoggedIn = 0;     // devices with an answered login on an open connection
   uint64_t nStreams = 0;      // open media connections
+  uint64_t nStreamsAnswered = 0;  // CREATESTREAM answered: streams started
   uint64_t nAccepted = 0;
   uint64_t nLoginAttempts = 0;
   uint64_t nKeepAlives = 0;
@@ -35,5 +38,7 @@ struct ServerStats {
 std::string FormatAlarmCounts(const AlarmCounts& alarms);
 uint64_t AlarmTotal(const AlarmCounts& alarms);
 
-// One line of every counter, "connections=2 devices=2 logged-in=2 ...".
-std::string FormatStats(const ServerStats& s);
+// The server's figures for its stats lines, stats file and metrics, named as
+// zel-cli names the same things (logins, keepalives, gps, alarms, replies,
+// streams are messages and streams counted one by one).
+StatFigures ServerFigures(const ServerStats& s);

@@ -53,7 +53,7 @@ TEST(CliProcessTest, TerminationSignalSavesTheFleet) {
   ASSERT_TRUE(dir.Write("list.txt", std::string("{\"COUNT\":1,\"ID\":[\"OLD\"]}") + '\0'));
   CCliProcess cli(dir);
   ASSERT_TRUE(cli.Start({"-e", "add T 3", "--stats", "1"}));
-  ASSERT_TRUE(WaitUntil([&] { return cli.OutHas("added 3\n") && cli.OutHas("devices 4 "); }, kWaitMs));
+  ASSERT_TRUE(WaitUntil([&] { return cli.OutHas("added 3\n") && cli.OutHas(" devices=4 "); }, kWaitMs));
   cli.Signal(SIGTERM);
   EXPECT_EQ(cli.WaitExit(kWaitMs), 0) << cli.Err();
   std::string list = dir.Read("list.txt");
@@ -130,7 +130,8 @@ TEST(CliProcessTest, BadCommandLineIsRefused) {
 
 // --dir keeps the three files in DIR instead of beside the executable; --log
 // appends the debug lines to a file instead of standard error; -q leaves only
-// the failure lines.
+// the failure lines. A -e command that fails (the second online) ends the run
+// with status 2; list.txt is written all the same.
 TEST(CliProcessTest, DirLogAndQuietOptions) {
   CTempDir exeDir;
   CTempDir data;
@@ -138,15 +139,51 @@ TEST(CliProcessTest, DirLogAndQuietOptions) {
   CCliProcess cli(exeDir);
   ASSERT_TRUE(cli.Start({"--dir=" + data.Path(), "--log=" + data.File("zel.log"), "-q", "-e", "set 127.0.0.1:1",
                          "-e", "add A 1", "-e", "online", "-e", "set 127.0.0.1", "-e", "online", "-e", "quit"}));
-  EXPECT_EQ(cli.WaitExit(kWaitMs), 0) << cli.Err();
+  EXPECT_EQ(cli.WaitExit(kWaitMs), 2) << cli.Err();
   std::string log = data.Read("zel.log");
   EXPECT_EQ(log.rfind("an earlier run\n", 0), 0u) << log;
   EXPECT_NE(log.find("\ndev - register address error.\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("dev - CDevQ5::ConnectReg"), std::string::npos) << log;
-  EXPECT_EQ(cli.Err(), "");
+  EXPECT_EQ(cli.Err(), "zel-cli: a -e command failed; the run ends here\n");
   EXPECT_NE(data.Read("list.txt").find("\"ID\":[\"A\"]"), std::string::npos);
   EXPECT_NE(data.Read("devset.txt").find("\"REG\":\"127.0.0.1\""), std::string::npos);
   EXPECT_EQ(exeDir.Listing(), "err.txt out.txt zel-cli");
+}
+
+// A run against a server that is not there ends in status 1 with the failure
+// named, and the stats file shows the refused connects row by row; the
+// thresholds turn the same run into a pass.
+TEST(CliProcessTest, RunAgainstAStoppedServerFailsUnlessAllowed) {
+  CTestServer gone;
+  ASSERT_TRUE(gone.Start());
+  std::string reg = ServerReg(gone);
+  gone.Stop();
+  CTempDir dir;
+  {
+    CCliProcess cli(dir);
+    ASSERT_TRUE(cli.Start({"-e", "set " + reg, "-e", "add S 2", "-e", "online", "--stats", "1", "--duration", "2",
+                           "--stats-file", dir.File("stats.csv")}));
+    EXPECT_EQ(cli.WaitExit(kWaitMs), 1) << cli.Err();
+    std::string out = cli.Out();
+    EXPECT_NE(out.find("online at the end 0 of 2 asked"), std::string::npos) << out;
+    EXPECT_NE(out.find("failures: connect_refused "), std::string::npos) << out;
+    EXPECT_NE(out.find("result: FAIL: "), std::string::npos) << out;
+    std::string csv = dir.Read("stats.csv");
+    ASSERT_EQ(csv.rfind("time,devices,online,", 0), 0u) << csv;
+    std::string last = csv.substr(csv.rfind('\n', csv.size() - 2) + 1);
+    EXPECT_EQ(last.find(",connect_refused"), std::string::npos) << "a data row: " << last;
+    size_t col = 0;
+    std::string header = csv.substr(0, csv.find('\n'));
+    for (size_t i = 0; i < header.find(",connect_refused,"); ++i) col += header[i] == ',';
+    size_t at = 0;
+    for (size_t i = 0; i <= col; ++i) at = last.find(',', at) + 1;
+    EXPECT_GE(std::stoi(last.substr(at)), 2) << header << "\n" << last;
+  }
+  CCliProcess lenient(dir);
+  ASSERT_TRUE(lenient.Start({"-e", "set " + reg, "-e", "online", "--duration", "1", "--allow-failures", "1000000",
+                             "--expect-online", "0"}));
+  EXPECT_EQ(lenient.WaitExit(kWaitMs), 0) << lenient.Out();
+  EXPECT_NE(lenient.Out().find("result: PASS"), std::string::npos) << lenient.Out();
 }
 
 }  // namespace

@@ -388,8 +388,8 @@ TEST_F(DialogTest, TabOrderFollowsTheDialogTemplates) {
 
   CDlgSet set{QString(), QString()};
   std::vector<QWidget*> expectSet = {set.OkButton(), set.CancelButton(), set.RegEdit(), set.VfEdit(),
-                                     set.BrowseButton()};
-  EXPECT_EQ(TabChain(&set, 5), expectSet);
+                                     set.BrowseButton(), set.RateEdit()};
+  EXPECT_EQ(TabChain(&set, 6), expectSet);
 }
 
 }  // namespace

@@ -1,0 +1,125 @@
+#include "net/stats_report.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+void WriteAll(int fd, const std::string& text) {
+  size_t off = 0;
+  while (off < text.size()) {
+    ssize_t n = write(fd, text.data() + off, text.size() - off);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    off += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+std::string UtcStamp(double unixSec) {
+  time_t t = static_cast<time_t>(unixSec);
+  tm parts{};
+  gmtime_r(&t, &parts);
+  char buf[32];
+  strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return buf;
+}
+
+double UnixNow() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+std::string FigureText(double value) {
+  char buf[48];
+  if (std::fabs(value - std::round(value)) < 1e-9 && std::fabs(value) < 1e15) {
+    snprintf(buf, sizeof buf, "%.0f", value);
+  } else {
+    snprintf(buf, sizeof buf, "%.1f", value);
+  }
+  return buf;
+}
+
+CStatsReport::~CStatsReport() {
+  if (fd >= 0) close(fd);
+}
+
+bool CStatsReport::OpenFile(const std::string& path, const std::string& format, std::string* why) {
+  if (format != STATS_FORMAT_CSV && format != STATS_FORMAT_JSONL) {
+    *why = "unknown stats format " + format + " (csv or jsonl)";
+    return false;
+  }
+  int f = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (f < 0) {
+    *why = "cannot create " + path + " (" + strerror(errno) + ")";
+    return false;
+  }
+  if (fd >= 0) close(fd);
+  fd = f;
+  bJsonl = format == STATS_FORMAT_JSONL;
+  bHeaderWritten = false;
+  return true;
+}
+
+std::string CStatsReport::Report(const StatFigures& figures, double nowSec) {
+  double interval = previousSec < 0 ? 0 : nowSec - previousSec;
+  previous.resize(figures.size(), 0);
+  rates.assign(figures.size(), 0);
+  std::string stamp = UtcStamp(nowSec);
+  std::string line = stamp;
+  for (size_t i = 0; i < figures.size(); ++i) {
+    const StatFigure& f = figures[i];
+    line += " " + f.szName + "=" + FigureText(f.value);
+    if (!f.bCounter) continue;
+    rates[i] = interval > 0 ? (f.value - previous[i]) / interval : 0;
+    line += " " + f.szName + "/s=" + FigureText(rates[i]);
+  }
+  if (fd >= 0) WriteRow(figures, stamp);
+  for (size_t i = 0; i < figures.size(); ++i) previous[i] = figures[i].value;
+  previousSec = nowSec;
+  return line;
+}
+
+void CStatsReport::WriteRow(const StatFigures& figures, const std::string& stamp) {
+  std::string row;
+  if (bJsonl) {
+    row = "{\"time\":\"" + stamp + "\"";
+    for (size_t i = 0; i < figures.size(); ++i) {
+      row += ",\"" + figures[i].szName + "\":" + FigureText(figures[i].value);
+      if (figures[i].bCounter) row += ",\"" + figures[i].szName + "_per_s\":" + FigureText(rates[i]);
+    }
+    row += "}\n";
+    return WriteAll(fd, row);
+  }
+  if (!bHeaderWritten) {
+    std::string header = "time";
+    for (const StatFigure& f : figures) header += "," + f.szName + (f.bCounter ? "," + f.szName + "_per_s" : "");
+    WriteAll(fd, header + "\n");
+    bHeaderWritten = true;
+  }
+  row = stamp;
+  for (size_t i = 0; i < figures.size(); ++i) {
+    row += "," + FigureText(figures[i].value);
+    if (figures[i].bCounter) row += "," + FigureText(rates[i]);
+  }
+  WriteAll(fd, row + "\n");
+}
+
+std::string PrometheusText(const StatFigures& figures, const std::string& prefix) {
+  std::string out;
+  for (const StatFigure& f : figures) {
+    std::string name = prefix + f.szName + (f.bCounter ? "_total" : "");
+    out += "# HELP " + name + " " + f.szHelp + "\n";
+    out += "# TYPE " + name + (f.bCounter ? " counter\n" : " gauge\n");
+    out += name + " " + FigureText(f.value) + "\n";
+  }
+  return out;
+}
