@@ -60,7 +60,7 @@ wait "$server"
 trap - EXIT
 
 summary=$(grep '^summary ' "$demo/server.out" | tail -n 1)
-field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$summary"; }
+field() { sed -n "s|.* $1=\([^ ]*\).*|\1|p" <<<"$summary"; }
 echo
 echo "== load-test report =="
 echo "ran:       200 devices, GPS and all alarms every 10 s, for 40 s; one live view, one download"
