@@ -20,6 +20,7 @@
 #include "platform/pub_call.h"
 
 constexpr int32_t FLEET_MAX_BATCH = 9999;        // devices one AddDevices creates at most
+constexpr int32_t FLEET_MAX_SHARD_BATCH = 100000; // the same for a shard (numbers are not bound to 4 digits)
 constexpr size_t FLEET_ID_MAX = 39;              // bytes of an ID (szId holds 40 with the NUL)
 constexpr size_t FLEET_BASE_ID_MAX = 34;         // base ID of a numbered batch: 34 + "-" + 4 digits
 constexpr uint32_t FLEET_PASS_PAUSE_MS = 2000;   // driver passes start this far apart
@@ -115,7 +116,18 @@ class CFleet {
   // (after cutting) is already a row's ID, adds nothing, stores the first
   // such ID in batch order in *pDuplicate (when given) and returns
   // FLEET_ADD_DUPLICATE: two devices with one ID would log in as one.
+  //
+  // In a shard (SetShard) every batch is numbered, from index x count + 1,
+  // with at least four digits, and may hold up to FLEET_MAX_SHARD_BATCH:
+  // shard 1 of any N with "CAR" and 5000 adds CAR-5001 ... CAR-10000, so that
+  // the shards of one run make one fleet of consecutive IDs. The base is cut
+  // so that the longest ID fits 39 bytes.
   int32_t AddDevices(const std::string& baseId, int32_t count, std::string* pDuplicate = nullptr);
+  // Makes this fleet shard index (from 0) of a run of several processes.
+  void SetShard(int32_t index);
+  // Local addresses (host order) that the devices' connections leave from,
+  // given to the devices round robin as they go online; empty: any.
+  void SetSourceAddresses(const std::vector<uint32_t>& addrs);
   // Shuts down, destroys and removes every selected row; the others keep
   // their order. Returns the number removed.
   int32_t DeleteDevices(const std::vector<int32_t>& selection);
@@ -125,7 +137,10 @@ class CFleet {
   // resolved or is 0.0.0.0, writes "dev - register address error." (and the
   // reason on a second line), touches nothing and returns false with the
   // reason in *pWhy. With perSecond > 0 the devices connect at that rate,
-  // evenly spread, the first at once (a ramp; see COnlineRamp).
+  // evenly spread, the first at once (a ramp; see COnlineRamp). A fleet that
+  // would not fit this process or machine (PreflightOnline: the share table,
+  // the open-file limit, the ephemeral ports per source address) is refused
+  // the same way, with the figures in *pWhy, before anything connects.
   bool GoOnline(const std::vector<int32_t>& selection, std::string* pWhy = nullptr, double perSecond = 0);
   // GoOffline on the selected devices, or every device when none is selected.
   void TakeOffline(const std::vector<int32_t>& selection);
@@ -186,6 +201,7 @@ class CFleet {
   std::vector<int32_t> CleanSelection(const std::vector<int32_t>& selection) const;
   int32_t FirstTakenId(const std::vector<std::string>& ids) const;
   std::vector<CDevQ5*> Targets(const std::vector<int32_t>& selection) const;
+  int64_t OnlineAfter(const std::vector<CDevQ5*>& targets) const;
   CDevQ5* FirstSelected(const std::vector<int32_t>& selection) const;
   void AppendRows(std::vector<FleetRow>& fresh);
   std::unique_ptr<CDevQ5> MakeDevice();
@@ -222,6 +238,9 @@ class CFleet {
   bool bSaved = false;          // command lock: what that SaveAndRelease wrote list.txt with
   bool bListKeptInPlace = false;        // command lock: a damaged list.txt must not be replaced
   uint32_t nDevicesMade = 0;            // command lock
+  int32_t nShardIndex = -1;             // command lock; -1: not a shard
+  std::vector<uint32_t> sourceAddrs;    // command lock
+  size_t nNextSource = 0;               // command lock: round robin over sourceAddrs
   COnlineRamp ramp{cmdLock};            // command lock (its thread takes it too)
   std::vector<FileNotice> loadNotices;  // command lock
 };

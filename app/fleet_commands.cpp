@@ -2,9 +2,11 @@
 #include <cstdio>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "app/fleet.h"
 #include "app/list_file.h"
+#include "app/preflight.h"
 #include "app/settings_file.h"
 #include "net/json_read.h"
 #include "platform/debug_log.h"
@@ -19,6 +21,21 @@ std::string BatchId(const std::string& baseId, int32_t count, int32_t i) {
   char suffix[16];
   snprintf(suffix, sizeof suffix, "-%04d", i + 1);
   return base + suffix;
+}
+
+// The IDs of a shard's batch: numbers first ... first + n - 1, each with at
+// least four digits (CAR-5001 ... CAR-10000), the base cut so that the
+// longest fits.
+std::vector<std::string> ShardIds(const std::string& baseId, int64_t first, int32_t n) {
+  int32_t digits = std::max<int32_t>(4, static_cast<int32_t>(std::to_string(first + n - 1).size()));
+  std::string base = CutIdText(baseId, FLEET_ID_MAX - 1 - static_cast<size_t>(digits));
+  std::vector<std::string> ids(static_cast<size_t>(n));
+  for (int32_t i = 0; i < n; ++i) {
+    std::string number = std::to_string(first + i);
+    number.insert(0, 4 - std::min<size_t>(number.size(), 4), '0');
+    ids[static_cast<size_t>(i)] = (base + "-" + number).c_str();  // as szId holds it: up to a NUL the base may carry
+  }
+  return ids;
 }
 
 }  // namespace
@@ -42,10 +59,14 @@ int32_t CFleet::FirstTakenId(const std::vector<std::string>& ids) const {
 int32_t CFleet::AddDevices(const std::string& baseId, int32_t count, std::string* pDuplicate) {
   std::lock_guard<std::mutex> cmd(cmdLock);
   if (bStopDriver.load() || count <= 0) return 0;
-  int32_t n = std::min(count, FLEET_MAX_BATCH);
+  int32_t n = std::min(count, nShardIndex >= 0 ? FLEET_MAX_SHARD_BATCH : FLEET_MAX_BATCH);
   std::vector<std::string> ids(static_cast<size_t>(n));
-  // As szId will hold them: up to a NUL byte the base may carry.
-  for (int32_t i = 0; i < n; ++i) ids[static_cast<size_t>(i)] = BatchId(baseId, count, i).c_str();
+  if (nShardIndex >= 0) {
+    ids = ShardIds(baseId, static_cast<int64_t>(nShardIndex) * n + 1, n);
+  } else {
+    // As szId will hold them: up to a NUL byte the base may carry.
+    for (int32_t i = 0; i < n; ++i) ids[static_cast<size_t>(i)] = BatchId(baseId, count, i).c_str();
+  }
   int32_t taken = FirstTakenId(ids);
   if (taken >= 0) {
     if (pDuplicate) *pDuplicate = ids[static_cast<size_t>(taken)];
@@ -106,7 +127,17 @@ bool CFleet::GoOnline(const std::vector<int32_t>& selection, std::string* pWhy, 
     return false;
   }
   std::vector<CDevQ5*> targets = Targets(selection);
-  for (CDevQ5* dev : targets) dev->SetServer(address.c_str(), port, ip);
+  // A fleet that cannot fit is refused before any connect, with the figures,
+  // instead of meeting thousands of failed connects.
+  OnlinePlan plan{OnlineAfter(targets), std::max<int32_t>(1, static_cast<int32_t>(sourceAddrs.size()))};
+  if (!PreflightOnline(plan, RaiseAndReadLimits(), &why)) {
+    if (pWhy) *pWhy = why;
+    return false;
+  }
+  for (CDevQ5* dev : targets) {
+    dev->SetServer(address.c_str(), port, ip);
+    if (!sourceAddrs.empty()) dev->nLocalAddr.store(sourceAddrs[nNextSource++ % sourceAddrs.size()]);
+  }
   if (perSecond > 0) {
     ramp.Add(targets, perSecond);
     return true;
@@ -181,4 +212,26 @@ std::string CFleet::Reg() {
 std::string CFleet::Vf() {
   std::lock_guard<std::mutex> cmd(cmdLock);
   return SettingsVf(settings);
+}
+
+// Devices wanted online once targets are: those already wanted or waiting in
+// a ramp, and the targets. Under the command lock.
+int64_t CFleet::OnlineAfter(const std::vector<CDevQ5*>& targets) const {
+  std::unordered_set<const CDevQ5*> chosen(targets.begin(), targets.end());
+  int64_t n = static_cast<int64_t>(targets.size()) + ramp.Pending();
+  std::lock_guard<std::mutex> lock(rowsLock);
+  for (const FleetRow& row : rows)
+    if (row.pDevice->bWantOnline.load() && !chosen.count(row.pDevice.get())) ++n;
+  return n;
+}
+
+void CFleet::SetShard(int32_t index) {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  nShardIndex = index;
+}
+
+void CFleet::SetSourceAddresses(const std::vector<uint32_t>& addrs) {
+  std::lock_guard<std::mutex> cmd(cmdLock);
+  sourceAddrs = addrs;
+  nNextSource = 0;
 }

@@ -44,6 +44,7 @@ int CDevQ5::ConnectReg() {
   SocketParam p;
   p.nMode = SOCK_MODE_CONNECT;
   p.nMaxBuf = DEV_SIGNAL_MAX_BUF;
+  p.nLocalIp = nLocalAddr.load();
   p.nRemoteIp = nServerAddr.load();
   p.nRemotePort = static_cast<uint16_t>(nServerPort.load());
   p.pfnCallback = &CDevQ5::OnSocketEvent;

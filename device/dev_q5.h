@@ -84,6 +84,7 @@ class CDevQ5 {
   char szServerIp[DEV_SERVER_IP_SIZE] = {};  // guarded by textLock
   std::atomic<int32_t> nServerPort{0};
   std::atomic<uint32_t> nServerAddr{0};  // szServerIp resolved (host order); 0: none
+  std::atomic<uint32_t> nLocalAddr{0};   // source address of every connection (host order); 0: any
   // Opens of the signalling connection that failed at once (no address, no
   // room in the share table); each is retried like a refused connect.
   std::atomic<int32_t> nConnectFailures{0};

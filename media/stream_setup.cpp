@@ -79,6 +79,7 @@ void OpenMediaConnection(StreamSlot& s, const MediaAddress& addr, uint32_t delay
   p.nConnectDelayMs = delayMs;
   p.nMode = SOCK_MODE_CONNECT;
   p.nMaxBuf = DEV_MEDIA_MAX_BUF;
+  p.nLocalIp = s.pDevice->nLocalAddr.load();  // a device's connections share one source address
   p.nRemoteIp = addr.nIp;
   p.nRemotePort = addr.nPort;
   p.pfnCallback = &CStreamSet::MediaCallback;

@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
   CDebugChannelSetup debugChannel;
   std::string error;
   if (!debugChannel.Apply(options.run, &error)) return UsageError(app, error);
+  if (!CheckShardOptions(options.shard, &error)) return UsageError(app, error);
   ProcessStartup();
   if (!InstallSignalHandlers()) {
     fprintf(stderr, "zel-cli: cannot install the signal handlers\n");
@@ -66,6 +67,8 @@ int main(int argc, char** argv) {
   // The console shows command results, not the window's title and status texts.
   CFleet fleet(FleetDir(options.run));
   fleet.LoadAll();
+  if (options.shard.nIndex >= 0) fleet.SetShard(options.shard.nIndex);
+  fleet.SetSourceAddresses(options.shard.sourceAddrs);
   for (const FileNotice& notice : fleet.LoadNotices())
     PrintOut((notice.bSetAside ? "warning: " : "note: ") + notice.szText + "\n");
   CCliReport report(fleet);

@@ -52,6 +52,7 @@ void DefineCliOptions(CLI::App& app, CliOptions& options) {
                  "Share of the devices asked to go online that must be online at the end to pass (default 100)")
       ->check(CLI::Range(0.0, 100.0).description(""))
       ->type_name("PCT");
+  AddShardOptions(app, options.shard);
   AddFleetRunOptions(app, options.run);
   app.footer(CCliCore::HelpText() + kExitStatus);
 }

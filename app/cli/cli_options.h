@@ -5,6 +5,7 @@
 
 #include "app/cli/cli_report.h"
 #include "app/cli/command_line.h"
+#include "app/cli/shard_options.h"
 
 // Command line of zel-cli.
 struct CliOptions {
@@ -13,6 +14,7 @@ struct CliOptions {
   int32_t nStatsSec = 0;              // --stats SECONDS; 0 prints no periodic figures
   FleetRunOptions run;                // --dir, --log, -q
   CliReportOptions report;            // --stats-file, --stats-format, --metrics, --allow-failures, --expect-online
+  ShardOptions shard;                 // --shard, --ifaddr
 };
 
 // zel-cli's options, help and version on app, writing into options when

@@ -241,4 +241,22 @@ TEST_F(FleetOnlineTest, RampSpreadsConnectsAndLetsGoOfWhatLeavesIt) {
   for (int32_t r = 0; r < 8; ++r) EXPECT_EQ(View(fleet, r).bWantOnline, 0) << r;
 }
 
+// Source addresses are given round robin and every connection really leaves
+// from its device's address, as the server sees it.
+TEST_F(FleetOnlineTest, SourceAddressesAreBoundRoundRobin) {
+  fleet.AddDevices("SRC", 4);
+  ASSERT_TRUE(fleet.ApplySettings(ServerReg(server), ""));
+  fleet.SetSourceAddresses({0x7f000002, 0x7f000003});  // 127.0.0.2, 127.0.0.3
+  ASSERT_TRUE(fleet.GoOnline({}));
+  ASSERT_TRUE(WaitUntil([&] { return fleet.Stats().nOnline == 4; }, kWaitMs));
+  for (int32_t r = 0; r < 4; ++r) {
+    std::string dsno = "SRC-000" + std::to_string(r + 1);
+    ConnInfo info;
+    ASSERT_TRUE(server.Connection(server.FindDeviceConnection(dsno), &info)) << dsno;
+    std::string expected = r % 2 == 0 ? "127.0.0.2:" : "127.0.0.3:";
+    EXPECT_EQ(info.szPeer.rfind(expected, 0), 0u) << dsno << " from " << info.szPeer;
+  }
+  fleet.TakeOffline({});
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // IDs, deletion and the commands that act on the first selected row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,30 @@ TEST_F(FleetRowsTest, OverLongBaseIdsAreCutSoTheIdFitsWithoutSplittingACharacter
   EXPECT_EQ(labels[2], std::string(34, 'A') + "-0002");
   EXPECT_EQ(labels[5], std::string(33, 'B') + "-0003");
   for (const std::string& l : labels) EXPECT_LE(l.size(), FLEET_ID_MAX);
+}
+
+// Shards of one run make one fleet of consecutive IDs and never share one:
+// shard I numbers its batch from I x COUNT + 1 with at least four digits,
+// the base cut so that five-digit numbers still fit 39 bytes.
+TEST_F(FleetRowsTest, ShardsNumberTheirBatchesWithoutOverlap) {
+  std::vector<std::string> all;
+  for (int32_t shard = 0; shard < 3; ++shard) {
+    CTempDir own;
+    CFleet part(own.Path());
+    part.SetShard(shard);
+    ASSERT_EQ(part.AddDevices("CAR", 4000), 4000);
+    std::vector<std::string> labels = Labels(part);
+    EXPECT_EQ(labels.front(), "CAR-" + std::string(shard == 0 ? "0001" : shard == 1 ? "4001" : "8001"));
+    all.insert(all.end(), labels.begin(), labels.end());
+  }
+  EXPECT_EQ(all[11999], "CAR-12000");
+  std::vector<std::string> sorted = all;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  fleet.SetShard(2);
+  ASSERT_EQ(fleet.AddDevices(std::string(60, 'L'), 12000), 12000);  // past the 9999 of a lone fleet
+  EXPECT_EQ(Labels(fleet).back(), std::string(33, 'L') + "-36000");
+  EXPECT_EQ(Labels(fleet).front(), std::string(33, 'L') + "-24001");
 }
 
 TEST_F(FleetRowsTest, DeleteRemovesExactlyTheSelectedRowsAndKeepsTheOrder) {

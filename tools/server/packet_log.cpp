@@ -21,10 +21,11 @@ const ConnInfo* CPacketLog::Connection(int32_t nConn) const {
 }
 
 // Ids come from the server in accept order, so an entry's index is its id - 1.
-void CPacketLog::OnAccepted(uint64_t nConn) {
+void CPacketLog::OnAccepted(uint64_t nConn, const std::string& peer) {
   if (nConn != conns.size() + 1) return;
   conns.emplace_back();
   conns.back().info.nConn = static_cast<int32_t>(nConn);
+  conns.back().info.szPeer = peer;
   conns.back().info.bOpen = true;
   Changed();
 }

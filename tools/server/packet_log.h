@@ -15,6 +15,7 @@ constexpr int32_t CONN_ANY = -1;
 // What the log knows of one accepted connection.
 struct ConnInfo {
   int32_t nConn = 0;              // the server's connection id: 1, 2, 3 ... in accept order
+  std::string szPeer;             // the peer's "IP:PORT"
   bool bOpen = false;             // the server still holds it
   bool bClosedByPeer = false;     // the peer closed or reset it
   bool bDroppedByServer = false;  // the server closed it (a test's action, a refusal, its own rules, its stop)
@@ -41,7 +42,7 @@ class CPacketLog {
   void Clear();
 
   // --- fed by the server ---
-  void OnAccepted(uint64_t nConn);
+  void OnAccepted(uint64_t nConn, const std::string& peer);
   void OnBytes(uint64_t nConn, int64_t n);
   void OnPacket(uint64_t nConn, const PacketInfo& info, const uint8_t* packet);
   void OnClosed(uint64_t nConn, bool bByPeer);

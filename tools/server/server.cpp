@@ -152,7 +152,7 @@ void CServer::OnAcceptable() {
       return;  // EAGAIN: none waiting; a failed handshake (ECONNABORTED ...) is simply skipped
     }
     uint64_t id = nNextConnId++;
-    if (pLog) pLog->OnAccepted(id);
+    if (pLog) pLog->OnAccepted(id, peer);
     auto conn = std::make_unique<CConnection>(id, fd, peer);
     conn->nOpenedMs = CEventLoop::NowMs();
     conn->bReadPaused = switches.bPauseNew;
