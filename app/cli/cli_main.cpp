@@ -73,6 +73,12 @@ int main(int argc, char** argv) {
     PrintOut((notice.bSetAside ? "warning: " : "note: ") + notice.szText + "\n");
   CCliReport report(fleet);
   if (!report.Start(options.report, &error)) return UsageError(app, error);
+  if (report.MetricsPort() != 0) {
+    std::string host;
+    uint16_t port = 0;
+    CMetricsServer::ParseAddress(options.report.szMetrics, &host, &port, &error);
+    PrintOut("metrics on http://" + host + ":" + std::to_string(report.MetricsPort()) + "/metrics\n");
+  }
   CCliCore core(fleet);
   int32_t rc = RunCommandLine(core, options);
   if (rc == CLI_OK) RunConsole(core, report, options, gSignalPipe[0]);

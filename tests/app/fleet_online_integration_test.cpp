@@ -259,4 +259,41 @@ TEST_F(FleetOnlineTest, SourceAddressesAreBoundRoundRobin) {
   fleet.TakeOffline({});
 }
 
+// Two servers share one port (--reuse-port); the kernel spreads the logins
+// over both, and each server's stream requests name a port of its own, so a
+// device's media connection reaches the server that asked for the stream.
+TEST_F(FleetOnlineTest, SharedPortServersEachGetTheirOwnStreams) {
+  ServerOptions opt = CTestServer::TestOptions();
+  opt.bReusePort = true;
+  CTestServer first(opt);
+  ASSERT_TRUE(first.Start());
+  opt.nPort = first.Port();
+  CTestServer second(opt);
+  ASSERT_TRUE(second.Start());
+  constexpr int32_t kCount = 32;  // all on one server: a chance of 2^-31
+  fleet.AddDevices("RP", kCount);
+  ASSERT_TRUE(fleet.ApplySettings(first.IpAndPort(), ""));
+  ASSERT_TRUE(fleet.GoOnline({}));
+  ASSERT_TRUE(WaitUntil([&] { return fleet.Stats().nOnline == kCount; }, kWaitMs));
+  int32_t asked[2] = {0, 0};
+  for (int32_t r = 0; r < kCount; ++r) {
+    std::string id = "RP-00" + std::string(r + 1 < 10 ? "0" : "") + std::to_string(r + 1);
+    for (int32_t k = 0; k < 2; ++k) {
+      CTestServer& srv = k == 0 ? first : second;
+      if (asked[k] >= 4 || srv.FindDeviceConnection(id) < 0) continue;
+      std::vector<std::string> lines = srv.Command("live " + id + " 1");
+      ASSERT_FALSE(lines.empty());
+      size_t at = lines[0].find("STREAMNAME=");
+      ASSERT_NE(at, std::string::npos) << lines[0];
+      std::string name = lines[0].substr(at + 11, lines[0].find(':', at) - at - 11);
+      EXPECT_GE(srv.WaitForStream(name, kWaitMs), 0) << id << " " << name << " at server " << k;
+      ++asked[k];
+    }
+  }
+  EXPECT_EQ(asked[0], 4);
+  EXPECT_EQ(asked[1], 4);
+  EXPECT_EQ(first.Stats().nStreamsRefused + second.Stats().nStreamsRefused, 0u);
+  fleet.TakeOffline({});
+}
+
 }  // namespace

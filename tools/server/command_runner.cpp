@@ -69,7 +69,7 @@ CCommandRunner::Lines CCommandRunner::SendRequest(const ConsoleCommand& cmd) {
   bool bNewStream = form->nStreamKind != REQ_NO_STREAM;
   if (bNewStream) stream = srv.Streams().NewName();
   int32_t serial = srv.NextSerial();
-  Json::Value msg = BuildRequest(cmd, serial, stream, srv.IpAndPort());
+  Json::Value msg = BuildRequest(cmd, serial, stream, srv.MediaAddressFor(*conn));
   if (!srv.SendMessage(*conn, msg)) return {"error: sending to " + Printable(device) + " failed"};
   srv.Pending().Add({serial, device, form->szOperation, stream, CEventLoop::NowMs()});
   if (bNewStream) {

@@ -43,6 +43,7 @@ class CConnection {
   const uint64_t nId;
   int fd;
   const std::string szPeer;
+  std::string szLocalIp;  // the address the peer reached (this machine's end)
   int32_t nKind = CONN_NEW;
   bool bClosed = false;
   CPacketStream in;

@@ -47,6 +47,7 @@ bool CServer::Start(std::string* error) {
   StartTimers();
   bStarted = true;
   out.Line("listening on " + szIpAndPort);
+  if (nMediaListenFd >= 0) out.Line("media connections on " + options.szListenIp + ":" + std::to_string(nMediaPort));
   if (metrics.Port() != 0) out.Line("metrics on http://" + MetricsHost() + ":" + std::to_string(metrics.Port()) + "/metrics");
   return true;
 }
@@ -65,29 +66,50 @@ std::string CServer::StatsLine() { return consoleStats.Report(ServerFigures(Stat
 // on the port picked then.
 bool CServer::Listen(std::string* error) {
   CloseListener();
-  int fd = OpenListener(options.szListenIp, nPort != 0 ? nPort : options.nPort, error);
-  if (fd < 0) return false;
-  if (!loop.Watch(fd, EPOLLIN, [this](uint32_t) { OnAcceptable(); })) {
-    *error = std::string("epoll: ") + strerror(errno);
-    close(fd);
-    return false;
-  }
+  int fd = OpenListener(options.szListenIp, nPort != 0 ? nPort : options.nPort, error, options.bReusePort);
+  if (fd < 0 || !WatchListener(fd, error)) return false;
   nListenFd = fd;
   nPort = LocalPort(fd);
+  if (options.bReusePort) {
+    // The shared port may hand a device's media connection to another
+    // process; this process's own port never does.
+    int own = OpenListener(options.szListenIp, nMediaPort, error);
+    if (own < 0 || !WatchListener(own, error)) {
+      CloseListener();
+      return false;
+    }
+    nMediaListenFd = own;
+    nMediaPort = LocalPort(own);
+  }
   ApplyReceiveBuffer();
   return true;
 }
 
+bool CServer::WatchListener(int fd, std::string* error) {
+  if (loop.Watch(fd, EPOLLIN, [this, fd](uint32_t) { OnAcceptable(fd); })) return true;
+  *error = std::string("epoll: ") + strerror(errno);
+  close(fd);
+  return false;
+}
+
 void CServer::CloseListener() {
-  if (nListenFd < 0) return;
-  loop.Unwatch(nListenFd);
-  close(nListenFd);
-  nListenFd = -1;
+  for (int* fd : {&nListenFd, &nMediaListenFd}) {
+    if (*fd < 0) continue;
+    loop.Unwatch(*fd);
+    close(*fd);
+    *fd = -1;
+  }
 }
 
 void CServer::ApplyReceiveBuffer() {
   int32_t n = switches.nRecvBuf;
-  if (nListenFd >= 0 && n > 0) setsockopt(nListenFd, SOL_SOCKET, SO_RCVBUF, &n, sizeof n);
+  for (int fd : {nListenFd, nMediaListenFd})
+    if (fd >= 0 && n > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &n, sizeof n);
+}
+
+std::string CServer::MediaAddressFor(const CConnection& conn) const {
+  std::string ip = conn.szLocalIp.empty() ? options.szListenIp : conn.szLocalIp;
+  return ip + ":" + std::to_string(nMediaListenFd >= 0 ? nMediaPort : nPort);
 }
 
 void CServer::StartTimers() {
@@ -143,10 +165,10 @@ CConnection* CServer::Conn(uint64_t id) {
   return it == conns.end() ? nullptr : it->second.get();
 }
 
-void CServer::OnAcceptable() {
+void CServer::OnAcceptable(int listenFd) {
   for (int i = 0; i < SERVER_ACCEPTS_PER_EVENT; i++) {
     std::string peer;
-    int fd = AcceptConnection(nListenFd, &peer);
+    int fd = AcceptConnection(listenFd, &peer);
     if (fd < 0) {
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) PauseAccepting(errno);
       return;  // EAGAIN: none waiting; a failed handshake (ECONNABORTED ...) is simply skipped
@@ -154,6 +176,7 @@ void CServer::OnAcceptable() {
     uint64_t id = nNextConnId++;
     if (pLog) pLog->OnAccepted(id, peer);
     auto conn = std::make_unique<CConnection>(id, fd, peer);
+    conn->szLocalIp = LocalIp(fd);
     conn->nOpenedMs = CEventLoop::NowMs();
     conn->bReadPaused = switches.bPauseNew;
     if (switches.nRecvBuf > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &switches.nRecvBuf, sizeof switches.nRecvBuf);
@@ -178,9 +201,12 @@ void CServer::PauseAccepting(int err) {
     out.Line("accept failed: " + std::string(strerror(err)) + " (" + std::to_string(conns.size()) +
              " connections open); accepting again in 100 ms");
   }
-  loop.Modify(nListenFd, 0);
+  for (int fd : {nListenFd, nMediaListenFd})
+    if (fd >= 0) loop.Modify(fd, 0);
   loop.AddTimer(SERVER_ACCEPT_PAUSE_MS, 0, [this] {
-    if (!bShutdown && nListenFd >= 0) loop.Modify(nListenFd, EPOLLIN);
+    if (bShutdown) return;
+    for (int fd : {nListenFd, nMediaListenFd})
+      if (fd >= 0) loop.Modify(fd, EPOLLIN);
   });
 }
 

@@ -52,9 +52,14 @@ class CServer {
   // Gives the listener the receive buffer of switches.nRecvBuf (new
   // connections take theirs from it during the handshake).
   void ApplyReceiveBuffer();
-  // The listen address as devices are told it (IPANDPORT), "ip:port".
+  // The listen address, "ip:port".
   const std::string& IpAndPort() const { return szIpAndPort; }
   uint16_t Port() const { return nPort; }
+  // Where conn's device is told to open media connections (IPANDPORT): the
+  // address its signalling connection reached (the listen address, or the
+  // machine's address that a 0.0.0.0 listener answered on) with the listen
+  // port, or with --reuse-port this process's own media port.
+  std::string MediaAddressFor(const CConnection& conn) const;
 
   // Runs one console line; prints its output lines and returns them. "quit"
   // calls the quit handler.
@@ -102,7 +107,8 @@ class CServer {
   void SetPacketLog(CPacketLog* log) { pLog = log; }
 
  private:
-  void OnAcceptable();
+  void OnAcceptable(int listenFd);
+  bool WatchListener(int fd, std::string* error);
   void PauseAccepting(int err);
   void OnConnEvent(uint64_t id, uint32_t events);
   void ReadConn(CConnection& conn);
@@ -121,7 +127,9 @@ class CServer {
   CPacketLog* pLog = nullptr;
   COutput& out;
   int nListenFd = -1;
+  int nMediaListenFd = -1;  // --reuse-port: this process's own port for media connections
   uint16_t nPort = 0;
+  uint16_t nMediaPort = 0;
   std::string szIpAndPort;
   uint64_t nNextConnId = 1;
   int32_t nNextSerial = 1;

@@ -85,6 +85,9 @@ void DefineServerOptions(CLI::App& app, ServerOptions* opt) {
   app.add_option("--metrics", opt->szMetrics,
                  "Serve the figures for Prometheus at http://HOST:PORT/metrics (PORT alone: 127.0.0.1)")
       ->type_name("HOST:PORT");
+  app.add_flag("--reuse-port", opt->bReusePort,
+               "Share the --listen port with other zel-server processes (SO_REUSEPORT); media connections come "
+               "to a port of this process's own, which its stream requests name");
   app.add_flag("--no-login-answer", opt->bNoLoginAnswer, "Accept logins but never answer them");
   app.add_flag("--reply-to-uploads", opt->bReplyToUploads, "Answer GPS and alarm uploads");
   app.add_flag("--quiet", opt->bQuiet, "No line per login, upload or stream event");

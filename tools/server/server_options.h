@@ -22,6 +22,11 @@ struct ServerOptions {
   std::string szStatsFile;              // --stats-file: the --stats figures as rows too
   std::string szStatsFormat = "csv";    // --stats-format csv|jsonl
   std::string szMetrics;                // --metrics HOST:PORT: Prometheus endpoint
+  // --reuse-port: several processes listen on one port (SO_REUSEPORT) and
+  // the kernel spreads the connections; each process also listens on a
+  // port of its own and sends devices that one for their media connections,
+  // so that a stream reaches the process that asked for it.
+  bool bReusePort = false;
 };
 
 // "IP:PORT" with a dotted IPv4 address and a port from 0 to 65535.

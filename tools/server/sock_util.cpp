@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-int OpenListener(const std::string& ip, uint16_t port, std::string* error) {
+int OpenListener(const std::string& ip, uint16_t port, std::string* error, bool bReusePort) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
@@ -24,6 +24,11 @@ int OpenListener(const std::string& ip, uint16_t port, std::string* error) {
   }
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (bReusePort && setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one) != 0) {
+    *error = std::string("SO_REUSEPORT: ") + strerror(errno);
+    close(fd);
+    return -1;
+  }
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, SOMAXCONN) != 0) {
     *error = std::string("bind/listen: ") + strerror(errno);
     close(fd);
@@ -50,6 +55,15 @@ int AcceptConnection(int listenFd, std::string* peer) {
   inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
   *peer = std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));
   return fd;
+}
+
+std::string LocalIp(int fd) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return std::string();
+  char text[INET_ADDRSTRLEN] = "";
+  if (!inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text)) return std::string();
+  return text;
 }
 
 long RecvSome(int fd, uint8_t* buf, size_t len) {

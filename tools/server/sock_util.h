@@ -8,7 +8,7 @@
 
 // A non-blocking TCP listener bound to ip:port (port 0: the system picks).
 // Returns the descriptor, or -1 with a reason in error.
-int OpenListener(const std::string& ip, uint16_t port, std::string* error);
+int OpenListener(const std::string& ip, uint16_t port, std::string* error, bool bReusePort = false);
 
 // The port a bound socket has, 0 when it cannot be read.
 uint16_t LocalPort(int fd);
@@ -17,6 +17,8 @@ uint16_t LocalPort(int fd);
 // descriptor, or -1 with errno set (EAGAIN when none is waiting). peer gets
 // "ip:port".
 int AcceptConnection(int listenFd, std::string* peer);
+// The local IPv4 address of a connected socket, dotted; empty when unknown.
+std::string LocalIp(int fd);
 
 // recv without blocking: bytes read, 0 when the peer closed, -1 on error
 // (errno EAGAIN when nothing is there).
