@@ -81,7 +81,12 @@ class Proc:
 
     def ask_stats(self, timeout=30):
         """The next stats line after asking for one (zel-server and zel-cli
-        both start it with a UTC time stamp)."""
+        both start it with a UTC time stamp). Lines already waiting (periodic
+        stats lines among them) are dropped first: the answer is fresh."""
+        while not self.lines.empty():
+            if self.lines.get_nowait() is None:
+                self.lines.put(None)
+                return None
         if not self.send("stats"):
             return None
         return self.expect_re(STATS_LINE, timeout)

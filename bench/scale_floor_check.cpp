@@ -11,7 +11,10 @@
 // does. What the simulator adds on top of this is its own cost.
 //
 //   scale_floor_check --port P --batches BASE:COUNT[,BASE:COUNT...]
-//                     --steady SECONDS [--login-timeout SECONDS]
+//                     --steady SECONDS [--login-timeout SECONDS] [--ifaddr A[,B...]]
+//
+// With --ifaddr the connections leave from the given local addresses, round
+// robin, as zel-cli's do with its --ifaddr.
 //
 // Output on standard output, one "key value" line each: "online" when every
 // connection has logged in (or the time-out ended the wait), "steady" when the
@@ -27,6 +30,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -85,6 +89,9 @@ class CFloor {
   void KeepAlive(FloorConn& c);
 
   uint16_t nPort;
+ public:
+  std::vector<uint32_t> sources;  // --ifaddr, network order; empty: any
+ private:
   std::vector<FloorConn> conns;
   int ep = -1;
   FloorCounts counts;
@@ -114,6 +121,14 @@ void CFloor::StartConnect(size_t i) {
   addr.sin_family = AF_INET;
   addr.sin_port = htons(nPort);
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (!sources.empty()) {
+    int one = 1;
+    setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = sources[i % sources.size()];
+    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+  }
   // The same choice of local ports as the simulator's sockets.
   SpreadLocalPort(fd);
   if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 && errno == EADDRNOTAVAIL) {
@@ -360,8 +375,20 @@ void Say(const char* key, double value) {
 int main(int argc, char** argv) {
   int port = 0, steadySec = 0, loginTimeoutSec = 120;
   std::vector<std::string> ids;
+  std::vector<uint32_t> sources;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string a = argv[i];
+    if (a == "--ifaddr") {
+      std::string list = argv[i + 1];
+      for (size_t at = 0; at <= list.size();) {
+        size_t comma = std::min(list.find(',', at), list.size());
+        in_addr addr{};
+        if (inet_pton(AF_INET, list.substr(at, comma - at).c_str(), &addr) == 1) sources.push_back(addr.s_addr);
+        else port = -1;
+        at = comma + 1;
+      }
+      continue;
+    }
     if (a == "--port") port = atoi(argv[i + 1]);
     else if (a == "--steady") steadySec = atoi(argv[i + 1]);
     else if (a == "--login-timeout") loginTimeoutSec = atoi(argv[i + 1]);
@@ -375,6 +402,7 @@ int main(int argc, char** argv) {
   }
   ProcessStartup();
   CFloor floor(static_cast<uint16_t>(port), std::move(ids));
+  floor.sources = sources;
   uint64_t t0 = NowMs();
   floor.Login(static_cast<uint64_t>(loginTimeoutSec) * 1000u);
   Say("online", static_cast<double>(NowMs() - t0) / 1000.0);
