@@ -116,10 +116,19 @@ void CStatsReport::WriteRow(const StatFigures& figures, const std::string& stamp
 std::string PrometheusText(const StatFigures& figures, const std::string& prefix) {
   std::string out;
   for (const StatFigure& f : figures) {
-    std::string name = prefix + f.szName + (f.bCounter ? "_total" : "");
+    std::string base = f.szName;
+    double value = f.value;
+    // Prometheus wants base units: "pass_ms" is served as "pass_seconds".
+    if (base.size() > 3 && base.compare(base.size() - 3, 3, "_ms") == 0) {
+      base.replace(base.size() - 3, 3, "_seconds");
+      value /= 1000.0;
+    }
+    std::string name = prefix + base + (f.bCounter ? "_total" : "");
+    char text[40];
+    snprintf(text, sizeof text, "%.10g", value);
     out += "# HELP " + name + " " + f.szHelp + "\n";
     out += "# TYPE " + name + (f.bCounter ? " counter\n" : " gauge\n");
-    out += name + " " + FigureText(f.value) + "\n";
+    out += name + " " + text + "\n";
   }
   return out;
 }

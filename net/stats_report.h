@@ -70,5 +70,6 @@ double UnixNow();
 std::string FigureText(double value);
 
 // The figures in the Prometheus text format, each named prefix + name;
-// counters end in "_total".
+// counters end in "_total", and a figure in milliseconds ("..._ms") is served
+// in seconds ("..._seconds"), the unit Prometheus expects.
 std::string PrometheusText(const StatFigures& figures, const std::string& prefix);

@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/cli/cli_options.h"
+#include "app/fleet_figures.h"
 #include "tests/support/debug_capture.h"
 #include "tests/support/temp_dir.h"
 
@@ -52,6 +54,7 @@ TEST_F(CliCoreTest, BadArgumentsGiveOneErrorLineAndChangeNothing) {
       "option 1 GPS",     "option GPS=1 3",    "status",              "status 0 1",
       "status 4",         "list all",          "stats now",           "quit now",
       "frobnicate 1",     "set",               "add CAR 9",           "add CAR-0003 1",
+      "online --rate",    "online --rate 0",   "online --rate=x 1",   "online --rate -5",
   };
   for (const char* line : bad) {
     std::string out = Run(line, CLI_ERROR);
@@ -167,6 +170,21 @@ TEST(CliOptionsTest, BothFormsAreTakenAndBadValuesRefused) {
     DefineCliOptions(app2, o2);
     EXPECT_THROW(app2.parse(static_cast<int>(args.size()), args.data()), CLI::ParseError) << args[1];
   }
+}
+
+// The fleet's figures as Prometheus takes them: counters end in _total,
+// milliseconds are served as seconds, and promtool (where it is installed)
+// finds nothing to complain about.
+TEST_F(CliCoreTest, FleetMetricsAreValidPrometheusText) {
+  Run("add CAR 3");
+  std::string text = PrometheusText(FleetFigures(fleet.Stats()), "zel_cli_");
+  EXPECT_NE(text.find("\nzel_cli_devices 3\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nzel_cli_connect_refused_total 0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("# TYPE zel_cli_pass_max_seconds gauge\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("_ms "), std::string::npos) << text;
+  if (system("command -v promtool >/dev/null 2>&1") != 0) return;
+  ASSERT_TRUE(dir.Write("scrape.txt", text));
+  EXPECT_EQ(system(("promtool check metrics < " + dir.File("scrape.txt") + " >/dev/null 2>&1").c_str()), 0) << text;
 }
 
 }  // namespace
