@@ -218,7 +218,7 @@ std::string CFleet::Vf() {
 // a ramp, and the targets. Under the command lock.
 int64_t CFleet::OnlineAfter(const std::vector<CDevQ5*>& targets) const {
   std::unordered_set<const CDevQ5*> chosen(targets.begin(), targets.end());
-  int64_t n = static_cast<int64_t>(targets.size()) + ramp.Pending();
+  int64_t n = static_cast<int64_t>(targets.size()) + ramp.PendingBesides(chosen);
   std::lock_guard<std::mutex> lock(rowsLock);
   for (const FleetRow& row : rows)
     if (row.pDevice->bWantOnline.load() && !chosen.count(row.pDevice.get())) ++n;

@@ -42,6 +42,12 @@ void COnlineRamp::Forget(const std::vector<CDevQ5*>& devs) {
   nPending.store(static_cast<int32_t>(queue.size()), std::memory_order_relaxed);
 }
 
+int64_t COnlineRamp::PendingBesides(const std::unordered_set<const CDevQ5*>& devs) const {
+  int64_t n = 0;
+  for (const Due& d : queue) n += devs.count(d.pDevice) == 0;
+  return n;
+}
+
 void COnlineRamp::Stop(std::unique_lock<std::mutex>& held) {
   bStop = true;
   queue.clear();

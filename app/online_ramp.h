@@ -6,6 +6,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 class CDevQ5;
@@ -39,6 +40,8 @@ class COnlineRamp {
   void Stop(std::unique_lock<std::mutex>& held);
   // Devices queued and not yet connected; any thread.
   int32_t Pending() const { return nPending.load(std::memory_order_relaxed); }
+  // Command lock held. Queued devices that are not in devs.
+  int64_t PendingBesides(const std::unordered_set<const CDevQ5*>& devs) const;
 
  private:
   struct Due {
