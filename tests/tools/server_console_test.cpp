@@ -103,8 +103,13 @@ TEST(ServerConsole, CommandLineOptions) {
   CLI::App app("", "zel-server");
   DefineServerOptions(app, &opt);
   const char* argv[] = {"zel-server", "--listen=127.0.0.2:0", "--stats", "5", "--record=/tmp/r",
-                        "--idle-timeout", "0", "--no-login-answer", "--reply-to-uploads", "--quiet"};
-  ASSERT_NO_THROW(app.parse(10, argv));
+                        "--idle-timeout", "0", "--no-login-answer", "--reply-to-uploads", "--quiet",
+                        "--login-delay=150:150", "--stream-delay", "40"};
+  ASSERT_NO_THROW(app.parse(13, argv));
+  EXPECT_EQ(opt.loginDelay.nMs, 150u);
+  EXPECT_EQ(opt.loginDelay.nJitterMs, 150u);
+  EXPECT_EQ(opt.streamDelay.nMs, 40u);
+  EXPECT_EQ(opt.streamDelay.nJitterMs, 0u);
   EXPECT_EQ(opt.szListenIp, "127.0.0.2");
   EXPECT_EQ(opt.nPort, 0);
   EXPECT_EQ(opt.nStatsSeconds, 5);
@@ -119,7 +124,10 @@ TEST(ServerConsole, CommandLineOptions) {
       {"zel-server", "--listen", "localhost:5556"}, {"zel-server", "--listen=127.0.0.1:65536"},
       {"zel-server", "--listen", "127.0.0.1"},      {"zel-server", "--stats"},
       {"zel-server", "--stats", "-1"},              {"zel-server", "--idle-timeout=86401"},
-      {"zel-server", "--record="},                  {"zel-server", "--frobnicate"}};
+      {"zel-server", "--record="},                  {"zel-server", "--frobnicate"},
+      {"zel-server", "--login-delay", "-1"},        {"zel-server", "--login-delay=10:11"},
+      {"zel-server", "--stream-delay=5:"},          {"zel-server", "--stream-delay", "600001"},
+      {"zel-server", "--stream-delay", "1:2:3"},    {"zel-server", "--login-delay", "abc"}};
   for (const auto& args : bad) {
     ServerOptions o;
     CLI::App app2("", "zel-server");

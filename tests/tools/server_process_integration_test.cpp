@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -199,4 +200,67 @@ TEST(ServerProcess, BadOptionsAreRefused) {
   CServerProcess srv;
   ASSERT_TRUE(srv.Start({"--listen", "nowhere"}));
   EXPECT_EQ(srv.WaitExit(), 2);
+}
+
+// --login-delay holds each CONNECT answer on a timer: the answer comes no
+// sooner than the hold, the event line says how long it was held, and a
+// held answer is never sent on a connection that closed or no longer speaks
+// for its device, while the server goes on serving.
+TEST(ServerProcess, LoginDelayHoldsAnswers) {
+  for (const char* bad : {"--login-delay=150:200", "--login-delay=150ms", "--stream-delay=-5"}) {
+    CServerProcess refused;
+    ASSERT_TRUE(refused.Start({"--listen", "127.0.0.1:0", bad}));
+    EXPECT_EQ(refused.WaitExit(), 2) << bad;
+  }
+  constexpr int HOLD_MS = 150;
+  CServerProcess srv;
+  ASSERT_TRUE(srv.Start({"--listen", "127.0.0.1:0", "--login-delay", std::to_string(HOLD_MS)}));
+  std::string line;
+  ASSERT_TRUE(srv.WaitLine("listening on", &line));
+  uint16_t port = srv.PortFrom(line);
+
+  CPacketClient dev;
+  ASSERT_TRUE(dev.Connect(port));
+  auto sent = std::chrono::steady_clock::now();
+  ASSERT_TRUE(dev.SendJson(Login("D-1")));
+  Json::Value answer;
+  ASSERT_TRUE(dev.ReadJson(&answer, WAIT_MS));
+  auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent);
+  EXPECT_EQ(answer["OPERATION"], "CONNECT");
+  EXPECT_GE(waited.count(), HOLD_MS);
+  ASSERT_TRUE(srv.WaitLine("login D-1 from", &line));
+  size_t at = line.find("(answer held ");
+  ASSERT_NE(at, std::string::npos) << line;
+  EXPECT_GE(atoi(line.c_str() + at + 13), HOLD_MS) << line;
+
+  // Closed (half: it still reads) while its answer is held: nothing comes.
+  CPlainClient gone;
+  ASSERT_TRUE(gone.Connect(port));
+  ASSERT_TRUE(gone.SendAll(BuildJsonPacket(Login("D-2"))));
+  shutdown(gone.Fd(), SHUT_WR);
+  Bytes got;
+  EXPECT_EQ(gone.RecvSome(WAIT_MS, &got), 0);
+  EXPECT_TRUE(got.empty());
+
+  // Logged in again elsewhere while held: only the newer connection is answered.
+  CPacketClient first, second;
+  ASSERT_TRUE(first.Connect(port) && second.Connect(port));
+  ASSERT_TRUE(first.SendJson(Login("D-3")));
+  bool bArrived = false;  // the first CONNECT is counted before the second is sent
+  for (int i = 0; i < 100 && !bArrived; i++) {
+    srv.Send("stats\n");
+    bArrived = srv.WaitLine(" logins=", &line) && line.find(" logins=3 ") != std::string::npos;
+  }
+  ASSERT_TRUE(bArrived) << line;
+  ASSERT_TRUE(second.SendJson(Login("D-3")));
+  ASSERT_TRUE(second.ReadJson(&answer, WAIT_MS));
+  EXPECT_EQ(answer["OPERATION"], "CONNECT");
+  EXPECT_FALSE(first.ReadJson(&answer, 2 * HOLD_MS));
+
+  srv.Send("stats\n");
+  ASSERT_TRUE(srv.WaitLine(" logins=4 ", &line));
+  EXPECT_NE(line.find(" logged_in=2 "), std::string::npos) << line;
+  EXPECT_NE(line.find(" answers_held=2 "), std::string::npos) << line;
+  srv.Send("quit\n");
+  EXPECT_EQ(srv.WaitExit(), 0);
 }

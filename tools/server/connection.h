@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ class CConnection {
   bool bResetOnClose = false;  // the close resets the connection (unsent bytes are lost)
   bool bReadPaused = false;    // nothing is read until resumed; the peer's sends back up
   bool bPeerGone = false;      // the peer closed or reset it (set before the close)
+  // Answers waiting for their hold to end: hold number -> loop timer. The
+  // close cancels them, so nothing is sent on a closed connection.
+  std::map<uint64_t, uint64_t> heldAnswers;
 
  private:
   std::vector<uint8_t> out;

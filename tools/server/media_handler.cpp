@@ -1,6 +1,7 @@
 #include "tools/server/media_handler.h"
 
 #include "net/json_read.h"
+#include "tools/server/answer_delay.h"
 #include "tools/server/requests.h"
 #include "tools/server/server.h"
 
@@ -29,33 +30,69 @@ bool CMediaHandler::OnCreateStream(CConnection& conn, const Json::Value& msg) {
   if (rec.nConnId != 0) {
     if (CConnection* old = srv.Conn(rec.nConnId)) DetachStream(*old);
   }
+  // The stream is attached at once, so media sent before the answer is
+  // counted as ever; it counts as started when the answer goes out.
   rec.nConnId = conn.nId;
   rec.szPeer = conn.szPeer;
-  rec.bCreated = true;
   conn.pStream = &rec;
   srv.Counters().nStreams++;
-  srv.Counters().nStreamsAnswered++;
   srv.Out().Event("stream " + Printable(name) + " (" + StreamKindName(rec.nKind) + ", device " +
                   (rec.szDevice.empty() ? std::string("-") : Printable(rec.szDevice)) + ") media from " + conn.szPeer);
-  if (!srv.Switches().bAnswerCreateStream) return true;
+  if (!srv.Switches().bAnswerCreateStream) {
+    CountStarted(rec);
+    return true;
+  }
   Json::Value answer = BuildAnswer("CERTIFICATE", "CREATESTREAM", msg);
   answer["RESPONSE"]["STREAMNAME"] = name;
+  srv.AnswerAfter(conn, srv.Options().streamDelay, [this, name, answer](CConnection& c, int64_t heldMs) {
+    return SendStreamAnswer(c, name, answer, heldMs);
+  });
+  return !conn.bClosed;
+}
+
+void CMediaHandler::CountStarted(StreamRecord& rec) {
+  rec.bCreated = true;
+  srv.Counters().nStreamsAnswered++;
+}
+
+// A held answer is dropped when the stream has ended or moved to a newer
+// media connection by then.
+bool CMediaHandler::SendStreamAnswer(CConnection& conn, const std::string& name, const Json::Value& answer,
+                                     int64_t heldMs) {
+  StreamRecord* rec = srv.Streams().FindLive(name);
+  if (!rec || rec->nConnId != conn.nId || conn.pStream != rec) {
+    srv.Out().Event("stream " + Printable(name) + ": held answer dropped, the stream has left " + conn.szPeer);
+    return false;
+  }
+  CountStarted(*rec);
+  if (heldMs != ANSWER_NOT_HELD)
+    srv.Out().Event("stream " + Printable(name) + " answered (held " + std::to_string(heldMs) + " ms)");
   if (!srv.Answer(conn, answer)) return false;
-  if (rec.nKind == SKIND_TALK) StartTalk(rec);
+  if (rec->nKind == SKIND_TALK) StartTalk(*rec);
   return true;
 }
 
 // Media for a stream the server never asked for (or that has ended) would
 // only fill the tables: the device hears a non-zero ERRORCODE and the
-// connection closes once the answer is out.
+// connection closes once the answer is out. Nothing more is read from it
+// while the answer is held.
 bool CMediaHandler::RefuseStream(CConnection& conn, const Json::Value& msg, const std::string& name) {
   srv.Counters().nStreamsRefused++;
   srv.Out().Line("CREATESTREAM for stream " + Printable(name) + ", which was not requested, from " + conn.szPeer +
                  " refused");
+  if (!srv.Switches().bAnswerCreateStream) {
+    srv.CloseWhenSent(conn, "stream not requested");
+    return false;
+  }
   Json::Value answer = BuildAnswer("CERTIFICATE", "CREATESTREAM", msg);
   answer["RESPONSE"]["ERRORCODE"] = CREATESTREAM_REFUSED;
   answer["RESPONSE"]["STREAMNAME"] = name;
-  if (!srv.Switches().bAnswerCreateStream || srv.Answer(conn, answer)) srv.CloseWhenSent(conn, "stream not requested");
+  if (srv.Options().streamDelay.Holds()) srv.SetReading(conn, false);
+  srv.AnswerAfter(conn, srv.Options().streamDelay, [this, answer](CConnection& c, int64_t) {
+    if (!srv.Answer(c, answer)) return false;
+    srv.CloseWhenSent(c, "stream not requested");
+    return true;
+  });
   return false;
 }
 

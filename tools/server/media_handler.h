@@ -34,6 +34,8 @@ class CMediaHandler {
 
  private:
   bool OnCreateStream(CConnection& conn, const Json::Value& msg);
+  bool SendStreamAnswer(CConnection& conn, const std::string& name, const Json::Value& answer, int64_t heldMs);
+  void CountStarted(StreamRecord& rec);
   bool RefuseStream(CConnection& conn, const Json::Value& msg, const std::string& name);
   void DetachStream(CConnection& conn);
   void StartTalk(StreamRecord& rec);

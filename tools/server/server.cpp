@@ -354,6 +354,23 @@ bool CServer::Answer(CConnection& conn, const Json::Value& msg) {
   return switches.bSilent || SendMessage(conn, msg);
 }
 
+void CServer::AnswerAfter(CConnection& conn, const AnswerDelay& delay, AnswerFn fn) {
+  if (!delay.Holds()) {
+    fn(conn, ANSWER_NOT_HELD);
+    return;
+  }
+  uint64_t key = nNextHold++;
+  uint64_t connId = conn.nId;
+  uint64_t startMs = CEventLoop::NowMs();
+  conn.heldAnswers[key] = loop.AddTimer(DrawHold(delay, holdRng), 0, [this, connId, key, startMs, fn = std::move(fn)] {
+    CConnection* c = Conn(connId);
+    if (!c) return;
+    c->heldAnswers.erase(key);
+    if (c->bCloseWhenSent) return;  // closing: it says nothing more
+    if (fn(*c, static_cast<int64_t>(CEventLoop::NowMs() - startMs))) counters.nAnswersHeld++;
+  });
+}
+
 void CServer::CloseWhenSent(CConnection& conn, const std::string& why) {
   if (conn.bClosed) return;
   conn.bCloseWhenSent = true;
@@ -375,6 +392,8 @@ void CServer::FinishClose(CConnection& conn) {
 void CServer::CloseConn(CConnection& conn, const std::string& why) {
   if (conn.bClosed) return;
   conn.bClosed = true;
+  for (const auto& held : conn.heldAnswers) loop.CancelTimer(held.second);
+  conn.heldAnswers.clear();
   nHeldTotal -= conn.nHeldCounted;
   conn.nHeldCounted = 0;
   loop.Unwatch(conn.fd);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -81,6 +82,13 @@ class CServer {
   // Sends an automatic answer, or nothing while the server is silent; false
   // when it could not be sent.
   bool Answer(CConnection& conn, const Json::Value& msg);
+  // Sends an answer through fn: at once (heldMs ANSWER_NOT_HELD) when delay
+  // holds nothing, else after a hold drawn from delay, on a loop timer, and
+  // only if conn is still open then (its close cancels the timer). fn does
+  // what sending the answer means (records, the event line) and the send,
+  // and returns true when the answer went out. Check conn.bClosed afterwards.
+  using AnswerFn = std::function<bool(CConnection& conn, int64_t heldMs)>;
+  void AnswerAfter(CConnection& conn, const AnswerDelay& delay, AnswerFn fn);
   // Closes conn; its device goes offline, its stream ends. The object lives
   // on until the current loop pass is over.
   void CloseConn(CConnection& conn, const std::string& why);
@@ -139,6 +147,8 @@ class CServer {
   std::vector<std::unique_ptr<CConnection>> closedConns;  // freed after the pass
   std::vector<uint8_t> scratch;                           // receive buffer shared by all connections
   std::vector<uint64_t> timerIds;
+  uint64_t nNextHold = 1;  // numbers the held answers (CConnection::heldAnswers)
+  std::mt19937 holdRng{std::random_device{}()};  // draws holds with jitter
   ServerStats counters;
   CStatsReport periodicStats;  // --stats lines and the --stats-file rows
   CStatsReport consoleStats;   // the "stats" command

@@ -38,6 +38,18 @@ CLI::Validator Seconds() {
       },
       "");
 }
+// --login-delay and --stream-delay: "MS" or "MS:JITTER".
+void AddDelayOption(CLI::App& app, const std::string& name, AnswerDelay* out, const std::string& what) {
+  app.add_option_function<std::string>(
+         name,
+         [name, out](const std::string& text) {
+           std::string why;
+           if (!ParseAnswerDelay(text, out, &why)) throw CLI::ValidationError(name, why);
+         },
+         "Hold each " + what + " answer MS milliseconds before sending it (default 0: at once); MS:JITTER "
+         "draws each hold uniformly from MS-JITTER to MS+JITTER (JITTER at most MS)")
+      ->type_name("MS[:JITTER]");
+}
 }  // namespace
 
 bool ParseListenAddress(const std::string& text, std::string* ip, uint16_t* port) {
@@ -64,6 +76,8 @@ void DefineServerOptions(CLI::App& app, ServerOptions* opt) {
          },
          "Address to listen on (default 127.0.0.1:5556; port 0 picks one)")
       ->type_name("IP:PORT");
+  AddDelayOption(app, "--login-delay", &opt->loginDelay, "CONNECT");
+  AddDelayOption(app, "--stream-delay", &opt->streamDelay, "CREATESTREAM");
   app.add_option("--stats", opt->nStatsSeconds, "Print a statistics line every SECONDS (default 0: none)")
       ->check(Seconds())
       ->type_name("SECONDS");

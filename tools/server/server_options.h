@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/server/answer_delay.h"
+
 // The server's command line.
 struct ServerOptions {
   std::string szListenIp = "127.0.0.1";
@@ -27,6 +29,10 @@ struct ServerOptions {
   // port of its own and sends devices that one for their media connections,
   // so that a stream reaches the process that asked for it.
   bool bReusePort = false;
+  // --login-delay, --stream-delay: how long each CONNECT or CREATESTREAM
+  // answer is held (on a loop timer) before it is sent.
+  AnswerDelay loginDelay;
+  AnswerDelay streamDelay;
 };
 
 // "IP:PORT" with a dotted IPv4 address and a port from 0 to 65535.

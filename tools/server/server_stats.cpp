@@ -47,5 +47,7 @@ StatFigures ServerFigures(const ServerStats& s) {
   Total(f, "held_over_limit", "Connections closed because unfinished packets passed the memory bound",
         s.nHeldOverLimit);
   Level(f, "held_bytes", "Memory held in unfinished packets", s.nHeldBytes);
+  Total(f, "answers_held", "Login and stream answers sent after a --login-delay or --stream-delay hold",
+        s.nAnswersHeld);
   return f;
 }

@@ -32,6 +32,7 @@ struct ServerStats {
   uint64_t nIdleClosed = 0;      // closed for not completing a packet in the idle time
   uint64_t nHeldOverLimit = 0;   // closed because unfinished packets passed the memory bound
   uint64_t nHeldBytes = 0;       // level: memory held in unfinished packets now
+  uint64_t nAnswersHeld = 0;     // CONNECT and CREATESTREAM answers sent after a hold
 };
 
 // "8:3 4:6" in ascending type order ("-" when empty).

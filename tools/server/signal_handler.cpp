@@ -4,6 +4,7 @@
 
 #include "net/json_read.h"
 #include "net/json_writer.h"
+#include "tools/server/answer_delay.h"
 #include "tools/server/requests.h"
 #include "tools/server/server.h"
 
@@ -55,15 +56,19 @@ void CSignalHandler::AttachDevice(CConnection& conn, const std::string& id) {
   conn.pDevice = &rec;
 }
 
+// What the answer says is decided now, with the switches in force; it goes
+// out at once or after the --login-delay hold.
 bool CSignalHandler::OnConnect(CConnection& conn, const Json::Value& msg) {
   std::string id = JsonText(JsonMember(JsonMember(msg, "PARAMETER"), "DSNO"));
   srv.Counters().nLoginAttempts++;
+  const AnswerDelay& delay = srv.Options().loginDelay;
   if (id.empty()) {
     srv.Out().Line("login without DSNO from " + conn.szPeer + ": " + MessageText(msg));
     if (!srv.Switches().bAnswerConnect) return true;
     Json::Value answer = BuildAnswer("CERTIFICATE", "CONNECT", msg);
     answer["RESPONSE"]["ERRORCODE"] = 1;
-    return srv.Answer(conn, answer);
+    srv.AnswerAfter(conn, delay, [this, answer](CConnection& c, int64_t) { return srv.Answer(c, answer); });
+    return !conn.bClosed;
   }
   AttachDevice(conn, id);
   DeviceRecord& rec = *conn.pDevice;
@@ -74,14 +79,32 @@ bool CSignalHandler::OnConnect(CConnection& conn, const Json::Value& msg) {
     return true;
   }
   Json::Value answer = BuildAnswer("CERTIFICATE", "CONNECT", msg);
-  if (int32_t code = srv.Switches().nConnectError) {
-    srv.Out().Event("login " + Printable(id) + " from " + conn.szPeer + " refused (ERRORCODE " + std::to_string(code) + ")");
-    answer["RESPONSE"]["ERRORCODE"] = code;
+  int32_t code = srv.Switches().nConnectError;
+  if (code != 0) answer["RESPONSE"]["ERRORCODE"] = code;
+  srv.AnswerAfter(conn, delay, [this, id, code, answer](CConnection& c, int64_t heldMs) {
+    return SendLoginAnswer(c, id, code, answer, heldMs);
+  });
+  return !conn.bClosed;
+}
+
+// The device counts as logged in when its answer goes out. A held answer is
+// dropped when the connection no longer speaks for the device by then (it
+// logged in again elsewhere, or this connection logged in as another one).
+bool CSignalHandler::SendLoginAnswer(CConnection& conn, const std::string& id, int32_t code, const Json::Value& answer,
+                                     int64_t heldMs) {
+  DeviceRecord* rec = srv.Devices().Find(id);
+  std::string who = "login " + Printable(id) + " from " + conn.szPeer;
+  if (!rec || rec->nConnId != conn.nId) {
+    srv.Out().Event(who + ": held answer dropped, the connection no longer speaks for the device");
+    return false;
+  }
+  if (code != 0) {
+    srv.Out().Event(who + " refused (ERRORCODE " + std::to_string(code) + ")" + HeldNote(heldMs));
     return srv.Answer(conn, answer);
   }
-  rec.nLogins++;
-  srv.Devices().SetLoggedIn(rec, true);
-  srv.Out().Event("login " + Printable(id) + " from " + conn.szPeer);
+  rec->nLogins++;
+  srv.Devices().SetLoggedIn(*rec, true);
+  srv.Out().Event(who + HeldNote(heldMs));
   return srv.Answer(conn, answer);
 }
 

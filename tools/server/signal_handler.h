@@ -1,6 +1,7 @@
 #pragma once
 #include <json/value.h>
 
+#include <cstdint>
 #include <string>
 
 class CServer;
@@ -19,6 +20,8 @@ class CSignalHandler {
 
  private:
   bool OnConnect(CConnection& conn, const Json::Value& msg);
+  bool SendLoginAnswer(CConnection& conn, const std::string& id, int32_t code, const Json::Value& answer,
+                       int64_t heldMs);
   bool OnKeepAlive(CConnection& conn, const Json::Value& msg);
   bool OnGps(CConnection& conn, const Json::Value& msg);
   bool OnAlarm(CConnection& conn, const Json::Value& msg);
