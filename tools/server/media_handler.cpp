@@ -44,9 +44,10 @@ bool CMediaHandler::OnCreateStream(CConnection& conn, const Json::Value& msg) {
   }
   Json::Value answer = BuildAnswer("CERTIFICATE", "CREATESTREAM", msg);
   answer["RESPONSE"]["STREAMNAME"] = name;
-  srv.AnswerAfter(conn, srv.Options().streamDelay, [this, name, answer](CConnection& c, int64_t heldMs) {
+  auto send = [this, name, answer = std::move(answer)](CConnection& c, int64_t heldMs) {
     return SendStreamAnswer(c, name, answer, heldMs);
-  });
+  };
+  srv.AnswerAfter(conn, srv.Options().streamDelay, std::move(send));
   return !conn.bClosed;
 }
 
@@ -88,7 +89,7 @@ bool CMediaHandler::RefuseStream(CConnection& conn, const Json::Value& msg, cons
   answer["RESPONSE"]["ERRORCODE"] = CREATESTREAM_REFUSED;
   answer["RESPONSE"]["STREAMNAME"] = name;
   if (srv.Options().streamDelay.Holds()) srv.SetReading(conn, false);
-  srv.AnswerAfter(conn, srv.Options().streamDelay, [this, answer](CConnection& c, int64_t) {
+  srv.AnswerAfter(conn, srv.Options().streamDelay, [this, answer = std::move(answer)](CConnection& c, int64_t) {
     if (!srv.Answer(c, answer)) return false;
     srv.CloseWhenSent(c, "stream not requested");
     return true;

@@ -67,7 +67,8 @@ bool CSignalHandler::OnConnect(CConnection& conn, const Json::Value& msg) {
     if (!srv.Switches().bAnswerConnect) return true;
     Json::Value answer = BuildAnswer("CERTIFICATE", "CONNECT", msg);
     answer["RESPONSE"]["ERRORCODE"] = 1;
-    srv.AnswerAfter(conn, delay, [this, answer](CConnection& c, int64_t) { return srv.Answer(c, answer); });
+    srv.AnswerAfter(conn, delay,
+                    [this, answer = std::move(answer)](CConnection& c, int64_t) { return srv.Answer(c, answer); });
     return !conn.bClosed;
   }
   AttachDevice(conn, id);
@@ -81,7 +82,7 @@ bool CSignalHandler::OnConnect(CConnection& conn, const Json::Value& msg) {
   Json::Value answer = BuildAnswer("CERTIFICATE", "CONNECT", msg);
   int32_t code = srv.Switches().nConnectError;
   if (code != 0) answer["RESPONSE"]["ERRORCODE"] = code;
-  srv.AnswerAfter(conn, delay, [this, id, code, answer](CConnection& c, int64_t heldMs) {
+  srv.AnswerAfter(conn, delay, [this, id, code, answer = std::move(answer)](CConnection& c, int64_t heldMs) {
     return SendLoginAnswer(c, id, code, answer, heldMs);
   });
   return !conn.bClosed;
