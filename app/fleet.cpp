@@ -132,6 +132,7 @@ FleetStats CFleet::Stats() const {
       st.nGpsSent += dev.nGpsSent.load(std::memory_order_relaxed);
       st.nAlarmsSent += dev.nAlarmsSent.load(std::memory_order_relaxed);
       if (const IStreamSet* streams = dev.Streams()) streams->CountClaimed(st.nStreams);
+      AddExpectedRates(dev, nPassPauseMs.load(), &st.expected);
     }
   }
   st.nRampPending = ramp.Pending();

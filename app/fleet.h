@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/expected_rates.h"
 #include "app/file_notices.h"
 #include "app/fleet_listener.h"
 #include "app/list_file.h"
@@ -61,6 +62,7 @@ struct FleetStats {
   uint32_t nLastPassMs = 0; // length of the driver's last pass
   uint32_t nMaxPassMs = 0;  // length of the driver's longest pass since the fleet was made
   uint32_t nPasses = 0;     // driver passes completed
+  ExpectedRates expected;   // messages per second the online devices are due to send
 };
 
 // The fleet of simulated devices: ordered rows that own the devices, the

@@ -193,3 +193,36 @@ def machine_text():
                 model = line.split(":", 1)[1].strip()
                 break
     return "%d cores (nproc), %s, kernel %s" % (os.cpu_count(), model, os.uname().release)
+
+
+def drain(proc):
+    """Every output line a process has left, once it has ended."""
+    out = []
+    while True:
+        line = proc.next_line(1)
+        if line is None:
+            return out
+        out.append(line)
+
+
+def summary_latency(lines):
+    """The latency block of zel-cli's summary ("  login     n=100 p50=110.2ms
+    p90=...") as {kind: {"n": 100, "p50": 110.2, ...}} in ms."""
+    out = {}
+    for line in lines:
+        m = re.match(r"  (connect|login|stream|recovery)\s+n=(\d+)(.*)$", line)
+        if not m:
+            continue
+        figures = {"n": int(m.group(2))}
+        for key, value in re.findall(r"(p\d+|max)=([\d.]+)ms", m.group(3)):
+            figures[key] = float(value)
+        out[m.group(1)] = figures
+    return out
+
+
+def latency_text(figures):
+    """'n=100 p50=1.2 p90=... max=... ms' or '-'."""
+    if not figures or not figures.get("n"):
+        return "-"
+    return "n=%d p50=%s p99=%s max=%s ms" % (figures["n"], *("%.3g" % figures[k] if figures.get(k) is not None
+                                                             else "-" for k in ("p50", "p99", "max")))

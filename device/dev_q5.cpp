@@ -41,6 +41,7 @@ int CDevQ5::ConnectReg() {
   std::lock_guard<std::mutex> lock(connectLock);
   OutputDebugLine("dev - CDevQ5::ConnectReg");
   sigSocket.Close();
+  bLoginPending.store(0);
   SocketParam p;
   p.nMode = SOCK_MODE_CONNECT;
   p.nMaxBuf = DEV_SIGNAL_MAX_BUF;
@@ -70,7 +71,10 @@ void CDevQ5::SendLogin() {
   par["CARNUM"] = szId;
   par["CHANNEL"] = 16;
   par["DEVCLASS"] = 4;
-  if (SendSignalPacket(msg, 2000, 0)) CountMessage(MSG_LOGIN);
+  dwLoginSentUs.store(GetMicroTicks());
+  if (!SendSignalPacket(msg, 2000, 0)) return;
+  bLoginPending.store(1);
+  CountMessage(MSG_LOGIN);
 }
 
 int CDevQ5::OnSocketEvent(void* pUser, uint8_t* data, int32_t len, uint32_t, int32_t, int32_t event) {
@@ -80,7 +84,11 @@ int CDevQ5::OnSocketEvent(void* pUser, uint8_t* data, int32_t len, uint32_t, int
     case SOCK_EVENT_CLOSED:
       // Only a connection that was not let go on purpose raises the event.
       CountFailure(FAIL_CONNECTION_LOST);
-      dev->bOnline.store(0);
+      dev->bLoginPending.store(0);
+      if (dev->bOnline.exchange(0)) {
+        dev->dwLoginLost.store(GetTickCount());
+        dev->bRecovering.store(1);
+      }
       break;
     case SOCK_EVENT_CONNECTED: dev->SendLogin(); break;
     default: break;
@@ -95,6 +103,7 @@ void CDevQ5::CloseSignal() {
 
 void CDevQ5::GoOffline() {
   bWantOnline.store(0);
+  bRecovering.store(0);
   CloseSignal();
   bOnline.store(0);
 }
@@ -104,6 +113,7 @@ void CDevQ5::DetachSignal() {
   // connection could only fail.
   bWantOnline.store(0);
   bOnline.store(0);
+  bRecovering.store(0);
   std::lock_guard<std::mutex> lock(connectLock);
   sigSocket.Detach();
 }
@@ -111,6 +121,7 @@ void CDevQ5::DetachSignal() {
 void CDevQ5::Shutdown() {
   bStopping.store(1);
   bWantOnline.store(0);
+  bRecovering.store(0);
   CloseSignal();
   bOnline.store(0);
   if (pStreams) pStreams->StopAll();

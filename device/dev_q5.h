@@ -67,6 +67,15 @@ class CDevQ5 {
 
   // --- connection and login ---
   std::atomic<uint32_t> dwLoginTime{0};
+  // The login time: when the CONNECT of the connection now held left
+  // (GetMicroTicks), and whether its answer is still awaited.
+  std::atomic<uint32_t> dwLoginSentUs{0};
+  std::atomic<int32_t> bLoginPending{0};
+  // The recovery time: when the device lost its login without being asked
+  // to (tick count), and whether it has not logged in since. An operator's
+  // offline or delete ends the wait without a time.
+  std::atomic<uint32_t> dwLoginLost{0};
+  std::atomic<int32_t> bRecovering{0};
   std::atomic<uint32_t> dwLastConnect{0};
   char szFramePath[DEV_FRAME_PATH_SIZE] = {};  // guarded by textLock
 

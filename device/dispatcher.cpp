@@ -2,6 +2,7 @@
 
 #include "device/dev_q5.h"
 #include "net/json_read.h"
+#include "net/latency_recorder.h"
 #include "net/load_counters.h"
 #include "net/packet.h"
 #include "platform/debug_log.h"
@@ -22,10 +23,21 @@ void MediaRequest(CDevQ5& dev, int32_t nKind, const Json::Value& request) {
   if (IStreamSet* s = dev.Streams()) s->OnRequest(nKind, request);
 }
 
+// The times of a login: from its CONNECT (once per sent CONNECT, so a
+// repeated answer counts nothing) and, after a login lost on its own, the
+// whole time the device was away.
+void RecordLoginTimes(CDevQ5& dev, uint32_t now) {
+  if (dev.bLoginPending.exchange(0)) RecordLatencySince(LAT_LOGIN, dev.dwLoginSentUs.load());
+  if (dev.bRecovering.exchange(0))
+    RecordLatency(LAT_RECOVERY, static_cast<uint64_t>(now - dev.dwLoginLost.load()) * 1000u);
+}
+
 void OnConnectReply(CDevQ5& dev, const Json::Value& reply) {
   // The device goes online all the same; a load test still wants to know.
   if (JsonInt(JsonMember(JsonMember(reply, "RESPONSE"), "ERRORCODE")) != 0) CountFailure(FAIL_LOGIN_REFUSED);
-  dev.dwLoginTime.store(GetTickCount());
+  uint32_t now = GetTickCount();
+  RecordLoginTimes(dev, now);
+  dev.dwLoginTime.store(now);
   dev.bOnline.store(1);
 }
 

@@ -7,10 +7,12 @@
 #include "media/media_senders.h"
 #include "media/slot_state.h"
 #include "net/json_read.h"
+#include "net/latency_recorder.h"
 #include "net/load_counters.h"
 #include "net/packet.h"
 #include "platform/debug_log.h"
 #include "platform/pub_call.h"
+#include "platform/tick.h"
 
 // Everything here runs on the share thread of the media connection.
 
@@ -42,6 +44,7 @@ void OnMediaClosed(StreamSlot& slot) {
   if (phase == SLOT_STATE_SENDING && !slot.bStop.load() && !slot.pDevice->bStopping.load())
     CountFailure(FAIL_STREAM_DROPPED);
   slot.bStop.store(1);
+  slot.bCreatePending.store(0);
   if (phase == SLOT_STATE_OPENING || phase == SLOT_STATE_WAITING) slot.bAbandoned.store(1);
 }
 
@@ -64,7 +67,14 @@ void OnMediaData(StreamSlot* slot, const uint8_t* data, int32_t len) {
   Json::Value msg;
   JsonParse(text, text + n, msg, true);
   OutputDebugLine(std::string_view(text, n));
-  if (JsonIsString(JsonMember(msg, "OPERATION"), "CREATESTREAM")) StartSender(*slot);
+  if (!JsonIsString(JsonMember(msg, "OPERATION"), "CREATESTREAM")) return;
+  if (slot->bCreatePending.exchange(0)) RecordLatencySince(LAT_STREAM, slot->dwCreateSentUs.load());
+  StartSender(*slot);
+}
+
+void SendCreateStream(StreamSlot& slot) {
+  slot.dwCreateSentUs.store(GetMicroTicks());
+  if (::SendSignalPacket(slot.mediaSocket, BuildCreateStream(slot.szStreamName), 2000, 1)) slot.bCreatePending.store(1);
 }
 
 }  // namespace
@@ -73,9 +83,7 @@ int CStreamSet::MediaCallback(void* pUser, uint8_t* data, int32_t len, uint32_t,
   auto* slot = static_cast<StreamSlot*>(pUser);
   switch (event) {
     case SOCK_EVENT_DATA: OnMediaData(slot, data, len); break;
-    case SOCK_EVENT_CONNECTED:
-      ::SendSignalPacket(slot->mediaSocket, BuildCreateStream(slot->szStreamName), 2000, 1);
-      break;
+    case SOCK_EVENT_CONNECTED: SendCreateStream(*slot); break;
     case SOCK_EVENT_CLOSED: OnMediaClosed(*slot); break;
     default: break;
   }

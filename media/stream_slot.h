@@ -44,4 +44,8 @@ struct StreamSlot {
   std::atomic<int32_t> bAbandoned{0};
   // Tick count at which the slot was claimed.
   std::atomic<uint32_t> dwClaimed{0};
+  // The stream time: when CREATESTREAM left on the media connection
+  // (GetMicroTicks), and whether its answer is still awaited.
+  std::atomic<uint32_t> dwCreateSentUs{0};
+  std::atomic<int32_t> bCreatePending{0};
 };

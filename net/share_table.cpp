@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/event_loop.h"
+#include "net/latency_recorder.h"
 #include "net/load_counters.h"
 #include "net/sock_conn.h"
 #include "platform/debug_log.h"
@@ -109,6 +110,7 @@ void CheckConnect(ShareRun& run, CSockConn& c, uint32_t events) {
     return;
   }
   OutputDebugLine("CMySocket - connect ok.");
+  RecordLatencySince(LAT_CONNECT, c.dwConnectStartUs.load(std::memory_order_relaxed));
   c.bConnected.store(1);
   SetInterest(run, c, false);
   Callback(c, SOCK_EVENT_CONNECTED);

@@ -17,6 +17,7 @@
 #include "net/traffic_counters.h"
 #include "platform/debug_log.h"
 #include "platform/sleep.h"
+#include "platform/tick.h"
 
 namespace {
 std::atomic<uint32_t> g_closeReportMs{15000};
@@ -37,6 +38,7 @@ void CSockConn::ConnectNow() {
   remote.sin_port = htons(param.nRemotePort);
   bool bOwnPort = param.nLocalPort == 0;
   if (bOwnPort) SpreadLocalPort(f);
+  dwConnectStartUs.store(GetMicroTicks(), std::memory_order_relaxed);
   // The attempt completes later; only a full port window is looked at now.
   if (connect(f, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0 && errno == EADDRNOTAVAIL && bOwnPort) {
     ClearLocalPortRange(f);

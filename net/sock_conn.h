@@ -65,6 +65,9 @@ class CSockConn : public std::enable_shared_from_this<CSockConn> {
 
   const SocketParam param;
   std::atomic<int32_t> fd;
+  // When the connection attempt started (GetMicroTicks): the connect time is
+  // measured from here to the loop seeing the connection up.
+  std::atomic<uint32_t> dwConnectStartUs{0};
   std::atomic<int32_t> bRunning{1};    // the owner wants it served; cleared by Close or a detach
   std::atomic<int32_t> bConnected{0};  // the loop saw the connection established
   std::atomic<int32_t> bReleased{0};   // the loop let go of it

@@ -38,12 +38,12 @@ double UnixNow() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-std::string FigureText(double value) {
+std::string FigureText(double value, int32_t decimals) {
   char buf[48];
   if (std::fabs(value - std::round(value)) < 1e-9 && std::fabs(value) < 1e15) {
     snprintf(buf, sizeof buf, "%.0f", value);
   } else {
-    snprintf(buf, sizeof buf, "%.1f", value);
+    snprintf(buf, sizeof buf, "%.*f", static_cast<int>(decimals), value);
   }
   return buf;
 }
@@ -69,7 +69,7 @@ bool CStatsReport::OpenFile(const std::string& path, const std::string& format, 
   return true;
 }
 
-std::string CStatsReport::Report(const StatFigures& figures, double nowSec) {
+std::string CStatsReport::Report(const StatFigures& figures, double nowSec, const std::string& jsonMembers) {
   double interval = previousSec < 0 ? 0 : nowSec - previousSec;
   previous.resize(figures.size(), 0);
   rates.assign(figures.size(), 0);
@@ -77,26 +77,27 @@ std::string CStatsReport::Report(const StatFigures& figures, double nowSec) {
   std::string line = stamp;
   for (size_t i = 0; i < figures.size(); ++i) {
     const StatFigure& f = figures[i];
-    line += " " + f.szName + "=" + FigureText(f.value);
+    line += " " + f.szName + "=" + (f.bAbsent ? std::string("-") : FigureText(f.value, f.nDecimals));
     if (!f.bCounter) continue;
     rates[i] = interval > 0 ? (f.value - previous[i]) / interval : 0;
     line += " " + f.szName + "/s=" + FigureText(rates[i]);
   }
-  if (fd >= 0) WriteRow(figures, stamp);
+  if (fd >= 0) WriteRow(figures, stamp, jsonMembers);
   for (size_t i = 0; i < figures.size(); ++i) previous[i] = figures[i].value;
   previousSec = nowSec;
   return line;
 }
 
-void CStatsReport::WriteRow(const StatFigures& figures, const std::string& stamp) {
+void CStatsReport::WriteRow(const StatFigures& figures, const std::string& stamp, const std::string& jsonMembers) {
   std::string row;
   if (bJsonl) {
     row = "{\"time\":\"" + stamp + "\"";
     for (size_t i = 0; i < figures.size(); ++i) {
-      row += ",\"" + figures[i].szName + "\":" + FigureText(figures[i].value);
+      if (figures[i].bAbsent) continue;
+      row += ",\"" + figures[i].szName + "\":" + FigureText(figures[i].value, figures[i].nDecimals);
       if (figures[i].bCounter) row += ",\"" + figures[i].szName + "_per_s\":" + FigureText(rates[i]);
     }
-    row += "}\n";
+    row += jsonMembers + "}\n";
     return WriteAll(fd, row);
   }
   if (!bHeaderWritten) {
@@ -107,7 +108,7 @@ void CStatsReport::WriteRow(const StatFigures& figures, const std::string& stamp
   }
   row = stamp;
   for (size_t i = 0; i < figures.size(); ++i) {
-    row += "," + FigureText(figures[i].value);
+    row += "," + (figures[i].bAbsent ? std::string() : FigureText(figures[i].value, figures[i].nDecimals));
     if (figures[i].bCounter) row += "," + FigureText(rates[i]);
   }
   WriteAll(fd, row + "\n");

@@ -9,6 +9,8 @@ struct StatFigure {
   std::string szHelp;  // one line for the metrics' HELP
   bool bCounter = false;  // a total that only grows (rates, "_total"); else a level
   double value = 0;
+  bool bAbsent = false;   // no value this time (a percentile of no event): "-", an empty cell, no JSON member
+  int32_t nDecimals = 1;  // digits after the point of a value that is not whole
 };
 using StatFigures = std::vector<StatFigure>;
 
@@ -18,6 +20,11 @@ inline void AddLevel(StatFigures& f, const std::string& name, const std::string&
 }
 inline void AddTotal(StatFigures& f, const std::string& name, const std::string& help, double v) {
   f.push_back({name, help, true, v});
+}
+// A level that may have no value, shown with decimals digits.
+inline void AddMaybe(StatFigures& f, const std::string& name, const std::string& help, bool bHas, double v,
+                     int32_t decimals) {
+  f.push_back({name, help, false, bHas ? v : 0, !bHas, decimals});
 }
 
 // Formats for CStatsReport::OpenFile.
@@ -43,8 +50,9 @@ class CStatsReport {
   bool OpenFile(const std::string& path, const std::string& format, std::string* why);
   // The line for figures taken at nowSec (seconds since 1970, UTC); also
   // writes the file's row. The first report's rates count from StartAt's
-  // time (none before StartAt).
-  std::string Report(const StatFigures& figures, double nowSec);
+  // time (none before StartAt). jsonMembers (",\"key\":value..." ) go into
+  // a JSON-lines row only, after the figures.
+  std::string Report(const StatFigures& figures, double nowSec, const std::string& jsonMembers = "");
   // The run began at sec with every counter at zero.
   void StartAt(double sec) { previousSec = sec; }
   // Rates per second of the counters over the last interval, by index of
@@ -52,7 +60,7 @@ class CStatsReport {
   const std::vector<double>& Rates() const { return rates; }
 
  private:
-  void WriteRow(const StatFigures& figures, const std::string& stamp);
+  void WriteRow(const StatFigures& figures, const std::string& stamp, const std::string& jsonMembers);
 
   std::vector<double> previous;
   std::vector<double> rates;
@@ -66,8 +74,9 @@ class CStatsReport {
 std::string UtcStamp(double unixSec);
 // Seconds since 1970 now, with a fraction.
 double UnixNow();
-// A rate or figure as text: integers without a fraction, others with one digit.
-std::string FigureText(double value);
+// A rate or figure as text: integers without a fraction, others with one
+// digit (or decimals digits).
+std::string FigureText(double value, int32_t decimals = 1);
 
 // The figures in the Prometheus text format, each named prefix + name;
 // counters end in "_total", and a figure in milliseconds ("..._ms") is served

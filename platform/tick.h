@@ -20,3 +20,8 @@ inline bool PeriodDue(uint32_t now, uint32_t stamp, int32_t periodMs) {
   int32_t diff = static_cast<int32_t>(now - stamp);
   return diff > periodMs || diff < 0;
 }
+
+// Microseconds of CLOCK_MONOTONIC, cut to 32 bits (wraps after 71 minutes),
+// without the tests' offset: the real time between two readings of one
+// connection, as the unsigned difference of the readings. Safe from any thread.
+uint32_t GetMicroTicks();

@@ -15,7 +15,7 @@ struct CommandContext {
   const std::string& line;
   const Words& words;
   std::string& out;
-  CStatsReport& stats;
+  CliStatsState& stats;
 };
 
 using CommandFn = int32_t (*)(CommandContext& c);
@@ -241,9 +241,12 @@ int32_t CmdList(CommandContext& c) {
   return CLI_OK;
 }
 
-// Rates count from the previous "stats" command (from the start the first time).
+// Every figure on one line; rates and times count from the previous "stats"
+// command (from the start the first time).
 int32_t CmdStats(CommandContext& c) {
-  Say(c.out, c.stats.Report(FleetFigures(c.fleet.Stats()), UnixNow()));
+  StatFigures f = FleetFigures(c.fleet.Stats());
+  AddLatencyFigures(f, c.stats.times.Take());
+  Say(c.out, c.stats.report.Report(f, UnixNow()));
   return CLI_OK;
 }
 

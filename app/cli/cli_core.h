@@ -4,7 +4,15 @@
 #include <vector>
 
 #include "app/fleet.h"
+#include "net/latency_figures.h"
 #include "net/stats_report.h"
+
+// What the "stats" command keeps between two calls: the previous figures
+// (for the rates) and times (for the interval's percentiles).
+struct CliStatsState {
+  CStatsReport report;
+  CLatencyInterval times;
+};
 
 // Results of CCliCore::Execute.
 constexpr int32_t CLI_OK = 0;     // done (output may report a failed send)
@@ -19,7 +27,7 @@ constexpr int32_t CLI_QUIT = 2;   // "quit": the caller closes the fleet
 // (the console's).
 class CCliCore {
  public:
-  explicit CCliCore(CFleet& fleet) : fleet_(fleet) { stats_.StartAt(UnixNow()); }
+  explicit CCliCore(CFleet& fleet) : fleet_(fleet) { stats_.report.StartAt(UnixNow()); }
 
   // Runs one command line and appends its output lines (each ending in '\n')
   // to out. Empty lines and lines starting with '#' do nothing.
@@ -30,7 +38,7 @@ class CCliCore {
 
  private:
   CFleet& fleet_;
-  CStatsReport stats_;  // the "stats" command's previous figures
+  CliStatsState stats_;
 };
 
 // --- argument helpers (shared with the option parser) ---

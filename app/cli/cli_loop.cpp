@@ -66,6 +66,7 @@ void RunConsole(CCliCore& core, CCliReport& report, const CliOptions& options, i
   std::string pending;
   for (;;) {
     if (options.nDurationSec >= 0 && Clock::now() >= end) return;
+    report.Sample();
     if (options.nStatsSec > 0 && Clock::now() >= nextStats) {
       PrintOut(report.StatsLine() + "\n");
       nextStats += std::chrono::seconds(options.nStatsSec);

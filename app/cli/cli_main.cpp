@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
   std::string error;
   if (!debugChannel.Apply(options.run, &error)) return UsageError(app, error);
   if (!CheckShardOptions(options.shard, &error)) return UsageError(app, error);
+  if (!ParseThresholds(&options.report, &error)) return UsageError(app, error);
   ProcessStartup();
   if (!InstallSignalHandlers()) {
     fprintf(stderr, "zel-cli: cannot install the signal handlers\n");

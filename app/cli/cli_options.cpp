@@ -13,11 +13,26 @@ const char kAbout[] =
     "message sent and received, connections, streams, failures) to standard error\n"
     "or the --log file.\n";
 
+const char kThresholds[] =
+    "Thresholds (--threshold NAME OP VALUE, OP one of < <= > >= ==):\n"
+    "  connect_, login_, stream_, recovery_ + p50, p90, p95, p99 or max: times, VALUE in ms\n"
+    "      (the default) or s; connect: TCP connect to connection up; login: CONNECT to\n"
+    "      its answer; stream: CREATESTREAM to its answer; recovery: a login lost without\n"
+    "      being asked to, to the next login. A time with no event fails.\n"
+    "  failures, or one kind (connect_refused, connect_timeout, login_unanswered,\n"
+    "      login_refused, connection_lost, send_failed, media_setup_failed,\n"
+    "      stream_dropped): counts, no unit\n"
+    "  online: % of the devices asked to go online that are online at the end\n"
+    "  gps_rate, alarm_rate, keepalive_rate: messages sent as % of those the online\n"
+    "      devices were due to send over the run\n"
+    "--allow-failures N is failures<=N, --expect-online P is online>=P%.\n\n";
+
 const char kExitStatus[] =
-    "Exit status: 0 every device asked to go online was online at the end and no\n"
-    "failure was counted (see --allow-failures, --expect-online); 1 otherwise, or\n"
-    "list.txt could not be written; 2 the command line was refused or a -e command\n"
-    "failed (the run then ends before anything else is done).\n";
+    "Exit status: 0 every device asked to go online was online at the end, no\n"
+    "failure was counted (see --allow-failures, --expect-online) and every\n"
+    "--threshold held; 1 otherwise, or list.txt could not be written; 2 the command\n"
+    "line was refused (a malformed --threshold among them) or a -e command failed\n"
+    "(the run then ends before anything else is done).\n";
 
 }  // namespace
 
@@ -52,7 +67,12 @@ void DefineCliOptions(CLI::App& app, CliOptions& options) {
                  "Share of the devices asked to go online that must be online at the end to pass (default 100)")
       ->check(CLI::Range(0.0, 100.0).description(""))
       ->type_name("PCT");
+  app.add_option("--threshold", options.report.thresholdTexts,
+                 "Pass only when EXPR holds at the end: NAME OP VALUE, as login_p99<500ms, failures<=10, "
+                 "online>=99%, gps_rate>=95%; repeatable (see Thresholds below)")
+      ->type_name("EXPR")
+      ->allow_extra_args(false);
   AddShardOptions(app, options.shard);
   AddFleetRunOptions(app, options.run);
-  app.footer(CCliCore::HelpText() + kExitStatus);
+  app.footer(CCliCore::HelpText() + kThresholds + kExitStatus);
 }

@@ -7,10 +7,18 @@
 
 namespace {
 
+constexpr double kSampleSec = 1.0;
+
 double Figure(const StatFigures& f, const std::string& name) {
   for (const StatFigure& x : f)
     if (x.szName == name) return x.value;
   return 0;
+}
+
+size_t FigureIndex(const StatFigures& f, const std::string& name) {
+  for (size_t i = 0; i < f.size(); ++i)
+    if (f[i].szName == name) return i;
+  return f.size();
 }
 
 std::string FailureList() {
@@ -28,29 +36,144 @@ std::string Rate(double n, double sec) {
   return buf;
 }
 
+int64_t Wanted(const FleetStats& st) { return st.nOnline + st.nConnecting + st.nRampPending; }
+
+// The thresholds --allow-failures and --expect-online stand for.
+std::vector<Threshold> ImpliedThresholds(const CliReportOptions& o) {
+  std::vector<Threshold> out(2);
+  std::string why;
+  ParseThreshold("failures<=" + std::to_string(o.nAllowFailures), &out[0], &why);
+  ParseThreshold("online>=" + FigureText(o.dExpectOnlinePct) + "%", &out[1], &why);
+  out[1].dValue = o.dExpectOnlinePct;  // the share exactly as given
+  return out;
+}
+
+// Why an implied threshold failed, in the words the verdict has always used.
+std::string ImpliedWhy(const Threshold& t, const RunMeasures& m, const CliReportOptions& o) {
+  if (t.nMetric == THR_FAILURES)
+    return std::to_string(FailureTotal()) + " failures (" + FailureList() + "), " + std::to_string(o.nAllowFailures) +
+           " allowed";
+  char text[120];
+  snprintf(text, sizeof text, "%lld of %lld devices asked online were online at the end (%.0f%% expected)",
+           static_cast<long long>(m.nOnline), static_cast<long long>(m.nWanted), o.dExpectOnlinePct);
+  return text;
+}
+
 }  // namespace
 
-CCliReport::CCliReport(CFleet& f) : fleet(f), startSec(UnixNow()) { stats.StartAt(startSec); }
+std::string CliMetricsText(const CFleet& fleet) {
+  return PrometheusText(FleetFigures(fleet.Stats()), "zel_cli_") + PrometheusLatency(LatencySnapshotAll(), "zel_cli_");
+}
+
+bool ParseThresholds(CliReportOptions* options, std::string* why) {
+  options->thresholds.clear();
+  for (const std::string& text : options->thresholdTexts) {
+    Threshold t;
+    if (!ParseThreshold(text, &t, why)) return false;
+    options->thresholds.push_back(t);
+  }
+  return true;
+}
+
+CCliReport::CCliReport(CFleet& f) : fleet(f), startSec(UnixNow()), sampleSec(startSec) { stats.StartAt(startSec); }
 
 bool CCliReport::Start(const CliReportOptions& options, std::string* why) {
   opts = options;
   if (!opts.szStatsFile.empty() && !stats.OpenFile(opts.szStatsFile, opts.szStatsFormat, why)) return false;
   if (opts.szMetrics.empty()) return true;
-  return metrics.Start(opts.szMetrics, [this] { return PrometheusText(FleetFigures(fleet.Stats()), "zel_cli_"); },
-                       why);
+  return metrics.Start(opts.szMetrics, [this] { return CliMetricsText(fleet); }, why);
 }
 
-std::string CCliReport::StatsLine() { return stats.Report(FleetFigures(fleet.Stats()), UnixNow()); }
+void CCliReport::Sample() {
+  double now = UnixNow();
+  if (now - sampleSec >= kSampleSec) SampleAt(now);
+}
+
+// The rates found at the previous sample held until now.
+void CCliReport::SampleAt(double nowSec) {
+  double dt = nowSec - sampleSec;
+  if (dt > 0) {
+    expected[MSG_GPS] += rateNow.dGps * dt;
+    expected[MSG_ALARM] += rateNow.dAlarms * dt;
+    expected[MSG_KEEPALIVE] += rateNow.dKeepAlives * dt;
+  }
+  rateNow = fleet.Stats().expected;
+  sampleSec = nowSec;
+}
+
+// Every figure of the interval that ends now: the stats file's row.
+StatFigures CCliReport::Row(const FleetStats& st, double now, LatencySet* times) {
+  StatFigures f = FleetFigures(st);
+  *times = interval.Take();
+  AddLatencyFigures(f, *times);
+  stats.Report(f, now, LatencyBucketMembers(*times));
+  return f;
+}
+
+std::string CCliReport::StatsLine() {
+  double now = UnixNow();
+  FleetStats st = fleet.Stats();
+  LatencySet times;
+  StatFigures f = Row(st, now, &times);
+  std::string line = UtcStamp(now) + " online=" + std::to_string(st.nOnline) + "/" + std::to_string(Wanted(st));
+  for (const char* name : {"gps", "alarms", "keepalives", "logins"}) {
+    size_t i = FigureIndex(f, name);
+    if (i < stats.Rates().size()) line += std::string(" ") + name + "/s=" + FigureText(stats.Rates()[i]);
+  }
+  const CLatencyHistogram& login = times[LAT_LOGIN];
+  line += " login_p99=" + (login.Count() ? MsText(login.PercentileUs(0.99) / 1000.0) + "ms" : std::string("-"));
+  for (int32_t k = 0; k < FAIL_KINDS; ++k)
+    if (FailureCount(k) != 0) line += std::string(" ") + LoadFailureName(k) + "=" + std::to_string(FailureCount(k));
+  return line;
+}
+
+RunMeasures CCliReport::Measures(const FleetStats& st) {
+  RunMeasures m;
+  m.latency = LatencySnapshotAll();
+  for (int32_t k = 0; k < FAIL_KINDS; ++k) m.failures[k] = FailureCount(k);
+  m.nOnline = st.nOnline;
+  m.nWanted = Wanted(st);
+  for (int32_t k = 0; k < MSG_KINDS; ++k) {
+    m.sent[k] = MessageCount(k);
+    m.expected[k] = expected[k];
+  }
+  return m;
+}
+
+// The thresholds block; the failed ones' reasons are appended to *why.
+std::string CCliReport::Thresholds(const RunMeasures& m, std::string* why) const {
+  std::string out = "thresholds:\n";
+  std::vector<Threshold> implied = ImpliedThresholds(opts);
+  std::vector<const Threshold*> all;
+  for (const Threshold& t : implied) all.push_back(&t);
+  for (const Threshold& t : opts.thresholds) all.push_back(&t);
+  for (size_t i = 0; i < all.size(); ++i) {
+    const Threshold& t = *all[i];
+    ThresholdResult r = JudgeThreshold(t, m);
+    char row[160];
+    snprintf(row, sizeof row, "  %-24s %-14s %s\n", t.szText.c_str(), r.szMeasured.c_str(), r.bPass ? "PASS" : "FAIL");
+    out += row;
+    if (r.bPass) continue;
+    std::string reason = i < implied.size() ? ImpliedWhy(t, m, opts) : "threshold " + t.szText + " (" + r.szMeasured + ")";
+    *why += (why->empty() ? "" : "; ") + reason;
+  }
+  return out;
+}
 
 std::string CCliReport::Summary(int* pStatus) {
-  StatFigures f = FleetFigures(fleet.Stats());
-  double sec = UnixNow() - startSec;
-  int64_t wanted = static_cast<int64_t>(Figure(f, "online") + Figure(f, "connecting") + Figure(f, "ramp_pending"));
-  int64_t online = static_cast<int64_t>(Figure(f, "online"));
+  double now = UnixNow();
+  SampleAt(now);
+  FleetStats st = fleet.Stats();
+  LatencySet last;
+  // The file ends with the interval since its last row, so it holds the whole run.
+  if (!opts.szStatsFile.empty()) Row(st, now, &last);
+  StatFigures f = FleetFigures(st);
+  double sec = now - startSec;
+  RunMeasures m = Measures(st);
   uint32_t failures = FailureTotal();
   char head[200];
   snprintf(head, sizeof head, "duration %.1f s, devices %.0f, online at the end %lld of %lld asked\n", sec,
-           Figure(f, "devices"), static_cast<long long>(online), static_cast<long long>(wanted));
+           Figure(f, "devices"), static_cast<long long>(m.nOnline), static_cast<long long>(m.nWanted));
   std::string out = "== summary ==\n" + std::string(head);
   std::string messages;
   for (int32_t k = 0; k < MSG_KINDS; ++k)
@@ -59,16 +182,9 @@ std::string CCliReport::Summary(int* pStatus) {
   out += "rates: gps " + Rate(Figure(f, "gps"), sec) + ", alarms " + Rate(Figure(f, "alarms"), sec) + ", keepalives " +
          Rate(Figure(f, "keepalives"), sec) + ", logins " + Rate(Figure(f, "logins"), sec) + "\n";
   out += "failures: " + (failures ? FailureList() : std::string("none")) + "\n";
+  out += "latency:\n" + LatencySummaryLines(m.latency);
   std::string why;
-  if (failures > static_cast<uint32_t>(opts.nAllowFailures))
-    why = std::to_string(failures) + " failures (" + FailureList() + "), " + std::to_string(opts.nAllowFailures) +
-          " allowed";
-  if (static_cast<double>(online) * 100.0 < opts.dExpectOnlinePct * static_cast<double>(wanted)) {
-    char text[120];
-    snprintf(text, sizeof text, "%lld of %lld devices asked online were online at the end (%.0f%% expected)",
-             static_cast<long long>(online), static_cast<long long>(wanted), opts.dExpectOnlinePct);
-    why += (why.empty() ? "" : "; ") + std::string(text);
-  }
+  out += Thresholds(m, &why);
   *pStatus = why.empty() ? CLI_EXIT_PASS : CLI_EXIT_FAIL;
   out += why.empty() ? "result: PASS\n" : "result: FAIL: " + why + "\n";
   return out;

@@ -1,8 +1,11 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "app/cli/thresholds.h"
 #include "app/fleet.h"
+#include "net/latency_figures.h"
 #include "net/metrics_server.h"
 #include "net/stats_report.h"
 
@@ -14,7 +17,17 @@ struct CliReportOptions {
   std::string szMetrics;                   // --metrics HOST:PORT
   int32_t nAllowFailures = 0;              // --allow-failures N
   double dExpectOnlinePct = 100;           // --expect-online PCT
+  std::vector<std::string> thresholdTexts; // --threshold EXPR, repeatable
+  std::vector<Threshold> thresholds;       // the same, parsed (ParseThresholds)
 };
+
+// Parses options->thresholdTexts into options->thresholds; false with the
+// first malformed one named in *why.
+bool ParseThresholds(CliReportOptions* options, std::string* why);
+
+// What --metrics serves: the fleet's figures and the latency histograms.
+// Any thread.
+std::string CliMetricsText(const CFleet& fleet);
 
 // Exit statuses of a run (2 stays the refused command line).
 constexpr int CLI_EXIT_PASS = 0;
@@ -33,20 +46,37 @@ class CCliReport {
   // Opens the stats file and starts the metrics endpoint. False with the
   // reason in *why.
   bool Start(const CliReportOptions& options, std::string* why);
-  // One stats line (and the file's row).
+  // Adds up the messages the online devices were due to send since the
+  // previous sample (at most one sample a second; the console loop calls it
+  // often). The rate thresholds compare the messages sent with this sum.
+  void Sample();
+  // One short stats line for the console: time, devices online of those
+  // asked, the message rates, the interval's login p99 and the failure kinds
+  // counted so far. The stats file's row has every figure.
   std::string StatsLine();
-  // The summary block, taken before the fleet closes, and the exit status:
+  // The summary block, taken before the fleet closes, and the exit status
+  // (the stats file gets a last row for the time since its previous one):
   // PASS when every device asked to go online was online at the end (or the
-  // --expect-online share of them) and at most --allow-failures failures
-  // were counted; FAIL otherwise, with a line that names what failed.
+  // --expect-online share of them), at most --allow-failures failures were
+  // counted and every --threshold holds; FAIL otherwise, with a line that
+  // names what failed.
   std::string Summary(int* pStatus);
   // The port the metrics are served on (0 without).
   uint16_t MetricsPort() const { return metrics.Port(); }
 
  private:
+  void SampleAt(double nowSec);
+  StatFigures Row(const FleetStats& st, double now, LatencySet* times);
+  RunMeasures Measures(const FleetStats& st);
+  std::string Thresholds(const RunMeasures& m, std::string* why) const;
+
   CFleet& fleet;
   CliReportOptions opts;
   CStatsReport stats;
+  CLatencyInterval interval;  // the stats lines' times
   CMetricsServer metrics;
   double startSec;
+  double sampleSec;          // the previous Sample
+  ExpectedRates rateNow;     // the expected rates at that sample
+  double expected[MSG_KINDS] = {};  // messages due since the start, by kind
 };

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "app/cli/cli_options.h"
+#include "app/cli/cli_report.h"
+#include "net/latency_recorder.h"
 #include "app/fleet_figures.h"
 #include "tests/support/debug_capture.h"
 #include "tests/support/temp_dir.h"
@@ -173,11 +175,22 @@ TEST(CliOptionsTest, BothFormsAreTakenAndBadValuesRefused) {
 }
 
 // The fleet's figures as Prometheus takes them: counters end in _total,
-// milliseconds are served as seconds, and promtool (where it is installed)
-// finds nothing to complain about.
+// milliseconds are served as seconds, the times are histograms whose buckets
+// count up to their bound, and promtool (where it is installed) finds nothing
+// to complain about.
 TEST_F(CliCoreTest, FleetMetricsAreValidPrometheusText) {
   Run("add CAR 3");
-  std::string text = PrometheusText(FleetFigures(fleet.Stats()), "zel_cli_");
+  uint64_t before = LatencySnapshot(LAT_RECOVERY).Count();
+  RecordLatency(LAT_RECOVERY, 1500000);  // 1.5 s
+  std::string text = CliMetricsText(fleet);
+  std::string count = std::to_string(before + 1);
+  EXPECT_NE(text.find("# TYPE zel_cli_recovery_seconds histogram\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nzel_cli_recovery_seconds_bucket{le=\"2.5\"} " + count + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nzel_cli_recovery_seconds_bucket{le=\"+Inf\"} " + count + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nzel_cli_recovery_seconds_count " + count + "\n"), std::string::npos) << text;
+  if (before == 0) {
+    EXPECT_NE(text.find("\nzel_cli_recovery_seconds_bucket{le=\"1\"} 0\n"), std::string::npos) << text;
+  }
   EXPECT_NE(text.find("\nzel_cli_devices 3\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\nzel_cli_connect_refused_total 0\n"), std::string::npos) << text;
   EXPECT_NE(text.find("# TYPE zel_cli_pass_max_seconds gauge\n"), std::string::npos) << text;

@@ -53,7 +53,7 @@ TEST(CliProcessTest, TerminationSignalSavesTheFleet) {
   ASSERT_TRUE(dir.Write("list.txt", std::string("{\"COUNT\":1,\"ID\":[\"OLD\"]}") + '\0'));
   CCliProcess cli(dir);
   ASSERT_TRUE(cli.Start({"-e", "add T 3", "--stats", "1"}));
-  ASSERT_TRUE(WaitUntil([&] { return cli.OutHas("added 3\n") && cli.OutHas(" devices=4 "); }, kWaitMs));
+  ASSERT_TRUE(WaitUntil([&] { return cli.OutHas("added 3\n") && cli.OutHas(" online=0/0 "); }, kWaitMs));
   cli.Signal(SIGTERM);
   EXPECT_EQ(cli.WaitExit(kWaitMs), 0) << cli.Err();
   std::string list = dir.Read("list.txt");
