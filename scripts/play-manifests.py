@@ -256,6 +256,25 @@ def fleet_pod(job, index, shards, devices, duration, server_name, server_address
 
 # ---------------------------------------------------------------- podman
 
+def without_ports(doc, notes, who):
+    """The document as written for podman: on the host's network podman 4.3
+    refuses any container port ("PortMappings can only be used with Bridge or
+    slirp4netns networking"), though a containerPort alone publishes nothing
+    in Kubernetes. The ports stay in the pod as discovery sees it."""
+    doc = copy.deepcopy(doc)
+    spec = doc["spec"]["template"]["spec"] if doc["kind"] != "Pod" else doc["spec"]
+    for c in spec["containers"]:
+        if c.pop("ports", None) and notes is not None:
+            notes.append(f"{who}: containerPorts left out of podman's copy (podman 4.3 refuses them with "
+                         "hostNetwork); the pod still declares them to the scrape discovery")
+    return doc
+
+
+def write_yaml(path, doc):
+    with open(path, "w", encoding="utf-8") as f:
+        yaml.safe_dump(doc, f, sort_keys=False)
+
+
 def play(path):
     res = podman("kube", "play", path, timeout=180)
     pods = re.findall(r"^Pod:\n([0-9a-f]{64})", res.stdout, re.M)
@@ -271,7 +290,9 @@ def pod_containers(pod_id):
     for c in info.get("Containers") or []:
         if c["Id"] == info.get("InfraContainerID"):
             continue
-        out[c["Name"]] = c["Id"]
+        # podman names a pod's container POD-CONTAINER.
+        name = c["Name"][len(info["Name"]) + 1:] if c["Name"].startswith(info["Name"] + "-") else c["Name"]
+        out[name] = c["Id"]
     return info["Name"], out
 
 
@@ -315,6 +336,43 @@ def kernel_view(pid):
             else:
                 data_opts[parts[4]] = parts[5].split(",")
     return status, root_opts, data_opts
+
+
+def cgroup_figures(pid):
+    """Memory limit and peak use and the CPU quota (in CPUs) of a running
+    process's cgroups (this host's v1 hierarchy)."""
+    paths = {}
+    with open(f"/proc/{pid}/cgroup", encoding="utf-8") as f:
+        for line in f:
+            _, controllers, path = line.rstrip("\n").split(":", 2)
+            for c in controllers.split(","):
+                paths[c] = path
+    read = lambda c, name: int(open(f"/sys/fs/cgroup/{c}{paths[c]}/{name}", encoding="utf-8").read())
+    quota, period = read("cpu", "cpu.cfs_quota_us"), read("cpu", "cpu.cfs_period_us")
+    return {"memory_limit": read("memory", "memory.limit_in_bytes"),
+            "memory_peak": read("memory", "memory.max_usage_in_bytes"),
+            "cpus": quota / period if quota > 0 else None}
+
+
+def quantity(text):
+    """A Kubernetes resource quantity (512Mi, 1Gi, 2, 500m) as a number."""
+    units = {"Ki": 2 ** 10, "Mi": 2 ** 20, "Gi": 2 ** 30, "k": 10 ** 3, "M": 10 ** 6, "G": 10 ** 9, "m": 1e-3}
+    m = re.match(r"^([0-9.]+)([A-Za-z]*)$", str(text))
+    return float(m.group(1)) * units.get(m.group(2), 1)
+
+
+def check_resources(who, container, figures, check):
+    limits = (container.get("resources") or {}).get("limits") or {}
+    if figures is None:
+        check.ok(False, f"{who}: cgroup limits read", "never read while it ran")
+        return
+    if "memory" in limits:
+        check.ok(figures["memory_limit"] == quantity(limits["memory"]),
+                 f"{who}: memory limit {limits['memory']} in its cgroup (peak use "
+                 f"{figures['memory_peak'] / 2 ** 20:.1f} MiB)", f"{figures['memory_limit']} bytes")
+    if "cpu" in limits:
+        check.ok(figures["cpus"] == quantity(limits["cpu"]), f"{who}: CPU limit {limits['cpu']} in its cgroup",
+                 f"quota {figures['cpus']} CPUs")
 
 
 def check_security(who, template, container, view, check):
@@ -565,8 +623,7 @@ def run(args, deployment, service, job, configmap, image, check, started):
                  f"{service['metadata']['name']} is not played (no cluster DNS or virtual IP), "
                  "its port is reached at the pod address")
     path = os.path.join(work, "zel-server.yaml")
-    with open(path, "w", encoding="utf-8") as f:
-        yaml.safe_dump(server, f, sort_keys=False)
+    write_yaml(path, without_ports(server, notes, "zel-server"))
     t0 = time.monotonic()
     started["pods"].append(path)
     out, ids = play(path)
@@ -590,8 +647,7 @@ def run(args, deployment, service, job, configmap, image, check, started):
         pod, pod_name = fleet_pod(job, i, args.shards, args.devices, args.duration, server_name,
                                   server_address, POD_NET + str(2 + i), notes)
         path = os.path.join(work, f"{pod_name}.yaml")
-        with open(path, "w", encoding="utf-8") as f:
-            yaml.safe_dump(pod, f, sort_keys=False)
+        write_yaml(path, without_ports(pod, notes if i == 0 else None, "zel-fleet"))
         started["pods"].append(path)
         out, ids = play(path)
         if len(ids) != 1:
@@ -623,8 +679,9 @@ def watch(args, pods, sd_file, prom_base, job, deployment, check, t_shards):
     deadline = t_shards + min(job["spec"].get("activeDeadlineSeconds", 10 ** 6), args.duration + 120)
     want = args.shards * args.devices
     seen_views = {}
-    best_online = None
-    online_at = None
+    cgroups = {}
+    best = {"sum(zel_cli_online)": None, "sum(zel_server_logged_in)": None}
+    reached = {}
     shards = [p for p in pods if p["role"] == "shard"]
     last_line = 0
     while True:
@@ -633,27 +690,31 @@ def watch(args, pods, sd_file, prom_base, job, deployment, check, t_shards):
             p["states"] = states
             p["phase"] = phase_of(list(states.values()))
             for n, st in states.items():
-                if st["Running"] and (p["name"], n) not in seen_views and st.get("Pid"):
+                if st["Running"] and st.get("Pid"):
                     try:
-                        seen_views[(p["name"], n)] = kernel_view(st["Pid"])
+                        if (p["name"], n) not in seen_views:
+                            seen_views[(p["name"], n)] = kernel_view(st["Pid"])
+                        # Peak memory only grows: the last reading while it runs is the run's.
+                        cgroups[(p["name"], n)] = cgroup_figures(st["Pid"])
                     except OSError:
                         pass
         write_sd(sd_file, pods)
         running = [p for p in shards if p["phase"] in ("Running", "Pending")]
-        if online_at is None and running:
+        for query in (q for q in best if q not in reached and running):
             try:
-                total = sum(float(r["value"][1]) for r in prom_query(prom_base, "sum(zel_cli_online)"))
-                best_online = total if best_online is None else max(best_online, total)
-                if total == want:
-                    online_at = time.monotonic() - t_shards
-                    by_pod = prom_query(prom_base, "sum(zel_cli_online) by (pod)")
-                    server = prom_query(prom_base, "zel_server_logged_in")
-                    say(f"  {online_at:5.1f} s  Prometheus: sum(zel_cli_online) = {total:.0f}; by pod: "
-                        + ", ".join(f"{r['metric'].get('pod')}={float(r['value'][1]):.0f}" for r in by_pod)
-                        + "; zel_server_logged_in = "
-                        + ", ".join(f"{float(r['value'][1]):.0f}" for r in server))
+                values = [float(r["value"][1]) for r in prom_query(prom_base, query)]
             except (urllib.error.URLError, OSError, KeyError, ValueError):
-                pass
+                continue
+            if values:
+                best[query] = values[0] if best[query] is None else max(best[query], values[0])
+            if values == [want]:
+                reached[query] = time.monotonic() - t_shards
+                extra = ""
+                if query.startswith("sum(zel_cli"):
+                    extra = "; by pod: " + ", ".join(
+                        f"{r['metric'].get('pod')}={float(r['value'][1]):.0f}"
+                        for r in prom_query(prom_base, "sum(zel_cli_online) by (pod)"))
+                say(f"  {reached[query]:5.1f} s  Prometheus: {query} = {want}{extra}")
         now = time.monotonic() - t_shards
         if now - last_line >= 10:
             last_line = now
@@ -668,9 +729,9 @@ def watch(args, pods, sd_file, prom_base, job, deployment, check, t_shards):
     say(f"  every shard ended {time.monotonic() - t_shards:.1f} s after the first was played")
 
     section("checks")
-    check.ok(online_at is not None,
-             f"Prometheus saw sum(zel_cli_online) = {want} (shards x devices) while the shards ran",
-             f"highest value seen: {best_online}")
+    for query, value in best.items():
+        check.ok(query in reached, f"Prometheus saw {query} = {want} (shards x devices) while the shards ran",
+                 f"highest value seen: {value}")
     try:
         targets = json.loads(http_get(f"{prom_base}/api/v1/targets?state=any")[1])["data"]
         scraped = sorted({(t["labels"].get("pod"), t["scrapeUrl"]) for t in targets["activeTargets"]}
@@ -687,6 +748,7 @@ def watch(args, pods, sd_file, prom_base, job, deployment, check, t_shards):
             if check.ok(view is not None, f"{p['name']}/{c['name']}: seen running",
                         "it was never running when looked at"):
                 check_security(f"{p['name']}/{c['name']}", manifest, c, view, check)
+                check_resources(f"{p['name']}/{c['name']}", c, cgroups.get((p["name"], c["name"])), check)
 
 
 def report(args, pods, server_address, work, check):
@@ -701,9 +763,11 @@ def report(args, pods, server_address, work, check):
                 f.write(text)
             verdict = next((l for l in text.splitlines() if l.startswith("result: ")), "no result line")
             say(f"  {p['name']} (index {p['index']}): exit {st['ExitCode']}, {verdict}")
-            summary = [l for l in text.splitlines() if re.match(r"^(summary|totals?|devices|logins|failures)", l)]
-            for l in summary[:8]:
-                say(f"      {l}")
+            lines = text.splitlines()
+            start = lines.index("== summary ==") + 1 if "== summary ==" in lines else len(lines)
+            for l in lines[start:]:
+                if not l.startswith("result: "):
+                    say(f"      {l}")
             check.ok(st["Status"] == "exited" and st["ExitCode"] == 0, f"{p['name']}: exit status 0",
                      f"{st['Status']}, exit {st['ExitCode']}")
             check.ok(verdict == "result: PASS", f"{p['name']}: result: PASS", verdict)
@@ -712,8 +776,9 @@ def report(args, pods, server_address, work, check):
             if not check.ok(res.returncode == 0, f"{p['name']}: /data/list.txt copied out",
                             res.stderr.strip()):
                 continue
+            # zel-cli ends list.txt with a zero byte; the document is what precedes it.
             with open(dest, encoding="utf-8") as f:
-                ids = json.load(f).get("ID") or []
+                ids = json.loads(f.read().split("\0", 1)[0]).get("ID") or []
             numbers = sorted(int(m.group(1)) for m in (re.match(r"^.*-(\d+)$", i) for i in ids) if m)
             ok = len(numbers) == len(ids) == args.devices and numbers == list(range(numbers[0], numbers[0] + len(numbers)))
             check.ok(ok, f"{p['name']}: {len(ids)} consecutive IDs "
@@ -747,6 +812,16 @@ def report(args, pods, server_address, work, check):
             say(f"  zel-server's last log line: {lines[-1]}")
         check.ok(server["states"][n]["Running"], f"{server['name']}/{n} still running after the fleet",
                  server["states"][n]["Status"])
+    # What deleting the Deployment does: SIGTERM, then SIGKILL after the grace period.
+    grace = server["manifest"]["spec"].get("terminationGracePeriodSeconds", 30)
+    t0 = time.monotonic()
+    podman("pod", "stop", "-t", str(grace), server["name"], timeout=grace + 60)
+    took = time.monotonic() - t0
+    for n, cid in server["containers"].items():
+        st = container_state(cid)
+        check.ok(st["ExitCode"] == 0 and took < grace,
+                 f"{server['name']}/{n} stopped by SIGTERM in {took:.1f} s with exit 0 (grace period {grace} s)",
+                 f"exit {st['ExitCode']} after {took:.1f} s")
 
 
 if __name__ == "__main__":
