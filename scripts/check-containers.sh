@@ -21,9 +21,10 @@
 # Exits non-zero on any failure.
 #
 # podman runs with a containers.conf of this script's own (CONTAINERS_CONF):
-# runc as the runtime (crun cannot set up cgroups on hosts with hybrid
-# cgroups) and default ulimits within this host's hard limits. Nothing
-# under /etc is changed.
+# runc as the runtime whatever the host's default (crun's cgroup set-up fails
+# on hosts with hybrid cgroups), cgroupfs, and default ulimits within this
+# host's hard limits. Nothing under /etc is changed. The build uses chroot
+# isolation, which needs no runtime or cgroups for its RUN steps.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -237,8 +237,8 @@ def fleet_pod(job, index, shards, devices, duration, server_name, server_address
         if int(total) != shards:
             args[i] = f"{shard_index}/{shards}"
             if first:
-                notes.append(f"zel-fleet: {shards} shards in place of {total} (completions, parallelism "
-                             f"and --shard .../{shards} together)")
+                notes.append(f"zel-fleet: {shards} shards in place of {total}: --shard I/{shards} "
+                             f"(on a cluster completions and parallelism would be {shards} with it)")
         i = arg_value(args, "--duration")
         if i is not None and int(args[i]) != duration:
             if first:
