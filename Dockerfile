@@ -17,7 +17,7 @@ FROM debian:bookworm AS build
 RUN apt-get update \
  && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
       cmake ninja-build g++ pkg-config \
-      libjsoncpp-dev libcli11-dev libgtest-dev libgmock-dev \
+      libjsoncpp-dev libcli11-dev libyaml-cpp-dev libgtest-dev libgmock-dev \
  && rm -rf /var/lib/apt/lists/*
 
 WORKDIR /src
@@ -33,11 +33,12 @@ RUN cmake -S . -B build -G Ninja \
 # ---- runtime ----------------------------------------------------------------
 FROM debian:bookworm-slim
 
-# zel-cli and zel-server link libjsoncpp; all three link the C++ runtime
-# (already part of the base image, listed so that it is stated).
+# zel-cli and zel-server link libjsoncpp, zel-cli libyaml-cpp (scenarios); all
+# three link the C++ runtime (already part of the base image, listed so that
+# it is stated).
 RUN apt-get update \
  && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-      libjsoncpp25 libstdc++6 \
+      libjsoncpp25 libyaml-cpp0.7 libstdc++6 \
  && rm -rf /var/lib/apt/lists/*
 
 # A fixed numeric user, so that Kubernetes' runAsNonRoot can check it, and a

@@ -18,6 +18,12 @@ StatFigures FleetFigures(const FleetStats& st) {
   AddLevel(f, "talk", "Talk streams claimed", st.nStreams[STREAM_TALK]);
   AddLevel(f, "download", "Downloads claimed", st.nStreams[STREAM_DOWNLOAD]);
   AddLevel(f, "playback", "Playbacks claimed", st.nStreams[STREAM_PLAYBACK]);
+  AddMaybe(f, "expected_gps_per_s", "GPS uploads per second the online devices are due to send", true,
+           st.expected.dGps, 3);
+  AddMaybe(f, "expected_alarms_per_s", "Alarms per second the online devices are due to send", true,
+           st.expected.dAlarms, 3);
+  AddMaybe(f, "expected_keepalives_per_s", "Keep-alives per second the online devices are due to send", true,
+           st.expected.dKeepAlives, 3);
   AddLevel(f, "pass_ms", "Length of the driver's last pass in ms", st.nLastPassMs);
   AddLevel(f, "pass_max_ms", "Length of the driver's longest pass in ms", st.nMaxPassMs);
   return f;

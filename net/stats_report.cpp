@@ -1,5 +1,7 @@
 #include "net/stats_report.h"
 
+#include <json/value.h>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+
+#include "net/json_writer.h"
 
 namespace {
 
@@ -19,6 +23,14 @@ void WriteAll(int fd, const std::string& text) {
     if (n <= 0) return;
     off += static_cast<size_t>(n);
   }
+}
+
+// A CSV field: quoted when it holds a comma, a quote or a line break.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
 }
 
 }  // namespace
@@ -48,6 +60,16 @@ std::string FigureText(double value, int32_t decimals) {
   return buf;
 }
 
+void CStatsReport::SetText(const std::string& name, const std::string& value) {
+  for (auto& t : texts) {
+    if (t.first == name) {
+      t.second = value;
+      return;
+    }
+  }
+  texts.emplace_back(name, value);
+}
+
 CStatsReport::~CStatsReport() {
   if (fd >= 0) close(fd);
 }
@@ -75,6 +97,7 @@ std::string CStatsReport::Report(const StatFigures& figures, double nowSec, cons
   rates.assign(figures.size(), 0);
   std::string stamp = UtcStamp(nowSec);
   std::string line = stamp;
+  for (const auto& [name, value] : texts) line += " " + name + "=" + value;
   for (size_t i = 0; i < figures.size(); ++i) {
     const StatFigure& f = figures[i];
     line += " " + f.szName + "=" + (f.bAbsent ? std::string("-") : FigureText(f.value, f.nDecimals));
@@ -92,6 +115,7 @@ void CStatsReport::WriteRow(const StatFigures& figures, const std::string& stamp
   std::string row;
   if (bJsonl) {
     row = "{\"time\":\"" + stamp + "\"";
+    for (const auto& [name, value] : texts) row += ",\"" + name + "\":" + WriteCompactJson(Json::Value(value));
     for (size_t i = 0; i < figures.size(); ++i) {
       if (figures[i].bAbsent) continue;
       row += ",\"" + figures[i].szName + "\":" + FigureText(figures[i].value, figures[i].nDecimals);
@@ -102,11 +126,13 @@ void CStatsReport::WriteRow(const StatFigures& figures, const std::string& stamp
   }
   if (!bHeaderWritten) {
     std::string header = "time";
+    for (const auto& t : texts) header += "," + t.first;
     for (const StatFigure& f : figures) header += "," + f.szName + (f.bCounter ? "," + f.szName + "_per_s" : "");
     WriteAll(fd, header + "\n");
     bHeaderWritten = true;
   }
   row = stamp;
+  for (const auto& t : texts) row += "," + CsvField(t.second);
   for (size_t i = 0; i < figures.size(); ++i) {
     row += "," + (figures[i].bAbsent ? std::string() : FigureText(figures[i].value, figures[i].nDecimals));
     if (figures[i].bCounter) row += "," + FigureText(rates[i]);

@@ -55,6 +55,11 @@ class CStatsReport {
   std::string Report(const StatFigures& figures, double nowSec, const std::string& jsonMembers = "");
   // The run began at sec with every counter at zero.
   void StartAt(double sec) { previousSec = sec; }
+  // A text shown after the time stamp of every later line and row (a CSV
+  // column: set it before the first row). Set again to change its value.
+  void SetText(const std::string& name, const std::string& value);
+  // True while a file is open.
+  bool HasFile() const { return fd >= 0; }
   // Rates per second of the counters over the last interval, by index of
   // figures (0 for levels); valid after Report.
   const std::vector<double>& Rates() const { return rates; }
@@ -62,6 +67,7 @@ class CStatsReport {
  private:
   void WriteRow(const StatFigures& figures, const std::string& stamp, const std::string& jsonMembers);
 
+  std::vector<std::pair<std::string, std::string>> texts;
   std::vector<double> previous;
   std::vector<double> rates;
   double previousSec = -1;

@@ -163,36 +163,6 @@ int32_t CmdSend(CommandContext& c) {
   return CLI_OK;
 }
 
-struct OptionKey {
-  const char* szKey;
-  int32_t DeviceProperties::*pField;
-};
-constexpr OptionKey kOptionKeys[] = {
-    {"UP", &DeviceProperties::bAutoUpload}, {"FREQ", &DeviceProperties::nUploadInterval},
-    {"GPS", &DeviceProperties::bGps},       {"AD", &DeviceProperties::bCustomAlarm},
-    {"AS", &DeviceProperties::bSpeedAlarm}, {"AT", &DeviceProperties::nAutoOffline},
-    {"REALCLOSE", &DeviceProperties::nLiveViewOff},
-};
-
-// KEY=VALUE into props; false names the bad word.
-bool ParseOptionPair(const std::string& word, DeviceProperties& props, std::string& why) {
-  size_t eq = word.find('=');
-  int32_t value = 0;
-  if (eq == std::string::npos || !ParseInt32(word.substr(eq + 1), value)) {
-    why = "'" + word + "' is not KEY=NUMBER";
-    return false;
-  }
-  std::string key = word.substr(0, eq);
-  for (const OptionKey& k : kOptionKeys) {
-    if (strcasecmp(key.c_str(), k.szKey) == 0) {
-      props.*k.pField = value;
-      return true;
-    }
-  }
-  why = "unknown key '" + key + "' (UP FREQ GPS AD AS AT REALCLOSE)";
-  return false;
-}
-
 const char kOptionUsage[] = "option [IDX] KEY=VALUE...";
 int32_t CmdOption(CommandContext& c) {
   std::vector<int32_t> sel;
@@ -312,7 +282,36 @@ const CommandRow kCommands[] = {
     {"quit", "quit", CmdQuit},
 };
 
+struct OptionKey {
+  const char* szKey;
+  int32_t DeviceProperties::*pField;
+};
+constexpr OptionKey kOptionKeys[] = {
+    {"UP", &DeviceProperties::bAutoUpload}, {"FREQ", &DeviceProperties::nUploadInterval},
+    {"GPS", &DeviceProperties::bGps},       {"AD", &DeviceProperties::bCustomAlarm},
+    {"AS", &DeviceProperties::bSpeedAlarm}, {"AT", &DeviceProperties::nAutoOffline},
+    {"REALCLOSE", &DeviceProperties::nLiveViewOff},
+};
+
 }  // namespace
+
+bool ParseOptionPair(const std::string& word, DeviceProperties& props, std::string& why) {
+  size_t eq = word.find('=');
+  int32_t value = 0;
+  if (eq == std::string::npos || !ParseInt32(word.substr(eq + 1), value)) {
+    why = "'" + word + "' is not KEY=NUMBER";
+    return false;
+  }
+  std::string key = word.substr(0, eq);
+  for (const OptionKey& k : kOptionKeys) {
+    if (strcasecmp(key.c_str(), k.szKey) == 0) {
+      props.*k.pField = value;
+      return true;
+    }
+  }
+  why = "unknown key '" + key + "' (UP FREQ GPS AD AS AT REALCLOSE)";
+  return false;
+}
 
 int32_t CCliCore::Execute(const std::string& line, std::string& out) {
   Words words = SplitWords(line);

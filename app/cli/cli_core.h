@@ -43,6 +43,10 @@ class CCliCore {
 
 // --- argument helpers (shared with the option parser) ---
 
+// KEY=VALUE of the option command (UP FREQ GPS AD AS AT REALCLOSE, any case)
+// into props; false names the bad word in why.
+bool ParseOptionPair(const std::string& word, DeviceProperties& props, std::string& why);
+
 // A whole decimal number with an optional sign that fits 32 bits.
 bool ParseInt32(const std::string& text, int32_t& value);
 

@@ -58,7 +58,26 @@ void PrintOut(const std::string& text) {
   fflush(stdout);
 }
 
-void RunConsole(CCliCore& core, CCliReport& report, const CliOptions& options, int stopFd) {
+namespace {
+
+// Seconds of the steady clock, for the scenario's timing.
+double SteadySec() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
+
+// The scenario's due work; true when its last phase has ended.
+bool StepScenario(CScenarioRunner* runner, int* timeout) {
+  if (!runner) return false;
+  std::string out;
+  runner->Step(SteadySec(), out);
+  PrintOut(out);
+  if (runner->Done()) return true;
+  int due = runner->MsUntilDue(SteadySec());
+  if (due < *timeout) *timeout = due;
+  return false;
+}
+
+}  // namespace
+
+void RunConsole(CCliCore& core, CCliReport& report, const CliOptions& options, int stopFd, CScenarioRunner* runner) {
   Clock::time_point begin = Clock::now();
   Clock::time_point end = begin + std::chrono::seconds(options.nDurationSec < 0 ? 0 : options.nDurationSec);
   Clock::time_point nextStats = begin + std::chrono::seconds(options.nStatsSec);
@@ -74,6 +93,7 @@ void RunConsole(CCliCore& core, CCliReport& report, const CliOptions& options, i
     int timeout = kMaxPollMs;
     if (options.nDurationSec >= 0) timeout = MsUntil(end);
     if (options.nStatsSec > 0 && MsUntil(nextStats) < timeout) timeout = MsUntil(nextStats);
+    if (StepScenario(runner, &timeout)) return;
     pollfd fds[2] = {{stopFd, POLLIN, 0}, {inputOpen ? STDIN_FILENO : -1, POLLIN, 0}};
     int rc = poll(fds, 2, timeout);
     if (rc < 0 && errno != EINTR) return;

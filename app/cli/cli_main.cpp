@@ -7,10 +7,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 #include "app/cli/cli_core.h"
 #include "app/cli/cli_loop.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/scenario.h"
+#include "app/cli/scenario_runner.h"
 #include "app/fleet.h"
 #include "platform/process_init.h"
 
@@ -59,6 +62,11 @@ int main(int argc, char** argv) {
   std::string error;
   if (!debugChannel.Apply(options.run, &error)) return UsageError(app, error);
   if (!CheckShardOptions(options.shard, &error)) return UsageError(app, error);
+  Scenario scenario;
+  if (!options.szScenario.empty()) {
+    if (!LoadScenario(options.szScenario, &scenario, &error)) return UsageError(app, error);
+    for (const ScenarioThreshold& t : scenario.thresholds) options.report.thresholdTexts.push_back(t.szText);
+  }
   if (!ParseThresholds(&options.report, &error)) return UsageError(app, error);
   ProcessStartup();
   if (!InstallSignalHandlers()) {
@@ -73,6 +81,11 @@ int main(int argc, char** argv) {
   for (const FileNotice& notice : fleet.LoadNotices())
     PrintOut((notice.bSetAside ? "warning: " : "note: ") + notice.szText + "\n");
   CCliReport report(fleet);
+  report.SetRunInfo(std::vector<std::string>(argv, argv + argc),
+                    options.shard.nIndex >= 0 ? std::to_string(options.shard.nIndex) + "/" +
+                                                    std::to_string(options.shard.nCount)
+                                              : std::string(),
+                    options.szScenario);
   if (!report.Start(options.report, &error)) return UsageError(app, error);
   if (report.MetricsPort() != 0) {
     std::string host;
@@ -82,7 +95,15 @@ int main(int argc, char** argv) {
   }
   CCliCore core(fleet);
   int32_t rc = RunCommandLine(core, options);
-  if (rc == CLI_OK) RunConsole(core, report, options, gSignalPipe[0]);
+  std::unique_ptr<CScenarioRunner> runner;
+  if (rc == CLI_OK && !options.szScenario.empty()) {
+    runner = std::make_unique<CScenarioRunner>(fleet, report, scenario);
+    if (!runner->Prepare(&error)) {
+      fprintf(stderr, "zel-cli: %s: %s\n", options.szScenario.c_str(), error.c_str());
+      rc = CLI_ERROR;
+    }
+  }
+  if (rc == CLI_OK) RunConsole(core, report, options, gSignalPipe[0], runner.get());
   int result = CLI_EXIT_PASS;
   if (rc != CLI_ERROR) PrintOut(report.Summary(&result));
   if (!fleet.SaveAndRelease()) {
@@ -90,7 +111,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (rc == CLI_ERROR) {
-    fprintf(stderr, "zel-cli: a -e command failed; the run ends here\n");
+    fprintf(stderr, "zel-cli: %s; the run ends here\n", runner ? "the scenario could not be set up" : "a -e command failed");
     return EXIT_USAGE;
   }
   return result;

@@ -72,6 +72,10 @@ void DefineCliOptions(CLI::App& app, CliOptions& options) {
                  "online>=99%, gps_rate>=95%; repeatable (see Thresholds below)")
       ->type_name("EXPR")
       ->allow_extra_args(false);
+  app.add_option("--scenario", options.szScenario,
+                 "Run the load test FILE describes (YAML: server, frames, devices, phases, thresholds); "
+                 "the run ends after its last phase")
+      ->type_name("FILE");
   AddShardOptions(app, options.shard);
   AddFleetRunOptions(app, options.run);
   app.footer(CCliCore::HelpText() + kThresholds + kExitStatus);

@@ -15,6 +15,7 @@ struct CliOptions {
   FleetRunOptions run;                // --dir, --log, -q
   CliReportOptions report;            // --stats-file, --stats-format, --metrics, --allow-failures, --expect-online
   ShardOptions shard;                 // --shard, --ifaddr
+  std::string szScenario;             // --scenario FILE
 };
 
 // zel-cli's options, help and version on app, writing into options when

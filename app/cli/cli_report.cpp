@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/fleet_figures.h"
+#include "net/json_writer.h"
 #include "net/load_counters.h"
 
 namespace {
@@ -61,8 +62,15 @@ std::string ImpliedWhy(const Threshold& t, const RunMeasures& m, const CliReport
 
 }  // namespace
 
-std::string CliMetricsText(const CFleet& fleet) {
-  return PrometheusText(FleetFigures(fleet.Stats()), "zel_cli_") + PrometheusLatency(LatencySnapshotAll(), "zel_cli_");
+std::string CliMetricsText(const CFleet& fleet, const std::string& phase) {
+  std::string out = PrometheusText(FleetFigures(fleet.Stats()), "zel_cli_") +
+                    PrometheusLatency(LatencySnapshotAll(), "zel_cli_");
+  if (phase.empty()) return out;
+  std::string label = phase;  // a label value escapes backslash, quote and line feed
+  for (size_t at = 0; (at = label.find_first_of("\\\"\n", at)) != std::string::npos; at += 2)
+    label.replace(at, 1, label[at] == '\n' ? "\\n" : std::string("\\") + label[at]);
+  return out + "# HELP zel_cli_phase_info The scenario phase running now\n# TYPE zel_cli_phase_info gauge\n"
+               "zel_cli_phase_info{phase=\"" + label + "\"} 1\n";
 }
 
 bool ParseThresholds(CliReportOptions* options, std::string* why) {
@@ -75,13 +83,100 @@ bool ParseThresholds(CliReportOptions* options, std::string* why) {
   return true;
 }
 
-CCliReport::CCliReport(CFleet& f) : fleet(f), startSec(UnixNow()), sampleSec(startSec) { stats.StartAt(startSec); }
+CCliReport::CCliReport(CFleet& f) : fleet(f), startSec(UnixNow()), sampleSec(startSec) {
+  stats.StartAt(startSec);
+  stats.SetText("phase", "");
+}
+
+void CCliReport::SetRunInfo(const std::vector<std::string>& argv, const std::string& shard,
+                            const std::string& scenario) {
+  runArgv = argv;
+  szShard = shard;
+  szScenario = scenario;
+}
+
+std::string CCliReport::CurrentPhase() const {
+  std::lock_guard<std::mutex> lock(phaseLock);
+  return szPhase;
+}
+
+void CCliReport::PhaseStarted(const std::string& name) {
+  if (!phases.empty() && !phases.back().bEnded) PhaseEnded(true);
+  phases.push_back({name, UnixNow(), 0, false, false});
+  stats.SetText("phase", name);
+  std::lock_guard<std::mutex> lock(phaseLock);
+  szPhase = name;
+}
+
+void CCliReport::PhaseEnded(bool completed) {
+  if (phases.empty() || phases.back().bEnded) return;
+  PhaseRecord& p = phases.back();
+  p.dLengthSec = UnixNow() - p.dStartSec;
+  p.bCompleted = completed;
+  p.bEnded = true;
+}
+
+// ,"run":{...} for the file's first row.
+std::string CCliReport::RunMember() {
+  if (bRunWritten) return "";
+  bRunWritten = true;
+  Json::Value run;
+  run["start"] = UtcStamp(startSec);
+  Json::Value& argv = run["argv"];
+  argv = Json::Value(Json::arrayValue);
+  for (const std::string& a : runArgv) argv.append(a);
+  if (!szShard.empty()) run["shard"] = szShard;
+  if (!szScenario.empty()) run["scenario"] = szScenario;
+  return ",\"run\":" + WriteCompactJson(run);
+}
+
+// ,"end":{...} for the file's last row: the verdict, the thresholds and the phases.
+std::string CCliReport::EndMember(const std::vector<std::pair<std::string, ThresholdResult>>& judged, bool bPass,
+                                  double now) const {
+  Json::Value end;
+  end["result"] = bPass ? "PASS" : "FAIL";
+  end["duration_s"] = now - startSec;
+  Json::Value& list = end["thresholds"];
+  list = Json::Value(Json::arrayValue);
+  for (const auto& [expr, r] : judged) {
+    Json::Value t;
+    t["expr"] = expr;
+    t["measured"] = r.szMeasured;
+    t["pass"] = r.bPass;
+    list.append(t);
+  }
+  Json::Value& ph = end["phases"];
+  ph = Json::Value(Json::arrayValue);
+  for (const PhaseRecord& p : phases) {
+    Json::Value v;
+    v["name"] = p.szName;
+    v["start"] = UtcStamp(p.dStartSec);
+    v["length_s"] = p.bEnded ? p.dLengthSec : now - p.dStartSec;
+    v["completed"] = p.bCompleted;
+    ph.append(v);
+  }
+  return ",\"end\":" + WriteCompactJson(end);
+}
+
+// "phases:" with one line per phase: its start (seconds into the run), its
+// length and whether it completed.
+std::string CCliReport::PhaseLines(double now) const {
+  if (phases.empty()) return "";
+  std::string out = "phases:\n";
+  for (const PhaseRecord& p : phases) {
+    char row[200];
+    snprintf(row, sizeof row, "  %-20s start %7.1f s  length %7.1f s  %s\n", p.szName.c_str(), p.dStartSec - startSec,
+             p.bEnded ? p.dLengthSec : now - p.dStartSec, p.bCompleted ? "completed" : "not completed");
+    out += row;
+  }
+  return out;
+}
 
 bool CCliReport::Start(const CliReportOptions& options, std::string* why) {
   opts = options;
   if (!opts.szStatsFile.empty() && !stats.OpenFile(opts.szStatsFile, opts.szStatsFormat, why)) return false;
   if (opts.szMetrics.empty()) return true;
-  return metrics.Start(opts.szMetrics, [this] { return CliMetricsText(fleet); }, why);
+  return metrics.Start(opts.szMetrics, [this] { return CliMetricsText(fleet, CurrentPhase()); }, why);
 }
 
 void CCliReport::Sample() {
@@ -102,11 +197,11 @@ void CCliReport::SampleAt(double nowSec) {
 }
 
 // Every figure of the interval that ends now: the stats file's row.
-StatFigures CCliReport::Row(const FleetStats& st, double now, LatencySet* times) {
+StatFigures CCliReport::Row(const FleetStats& st, double now, LatencySet* times, const std::string& extra) {
   StatFigures f = FleetFigures(st);
   *times = interval.Take();
   AddLatencyFigures(f, *times);
-  stats.Report(f, now, LatencyBucketMembers(*times));
+  stats.Report(f, now, LatencyBucketMembers(*times) + RunMember() + extra);
   return f;
 }
 
@@ -115,7 +210,10 @@ std::string CCliReport::StatsLine() {
   FleetStats st = fleet.Stats();
   LatencySet times;
   StatFigures f = Row(st, now, &times);
-  std::string line = UtcStamp(now) + " online=" + std::to_string(st.nOnline) + "/" + std::to_string(Wanted(st));
+  std::string line = UtcStamp(now);
+  std::string phase = CurrentPhase();
+  if (!phase.empty()) line += " phase=" + phase;
+  line += " online=" + std::to_string(st.nOnline) + "/" + std::to_string(Wanted(st));
   for (const char* name : {"gps", "alarms", "keepalives", "logins"}) {
     size_t i = FigureIndex(f, name);
     if (i < stats.Rates().size()) line += std::string(" ") + name + "/s=" + FigureText(stats.Rates()[i]);
@@ -141,7 +239,8 @@ RunMeasures CCliReport::Measures(const FleetStats& st) {
 }
 
 // The thresholds block; the failed ones' reasons are appended to *why.
-std::string CCliReport::Thresholds(const RunMeasures& m, std::string* why) const {
+std::string CCliReport::Thresholds(const RunMeasures& m, std::string* why,
+                                   std::vector<std::pair<std::string, ThresholdResult>>* judged) const {
   std::string out = "thresholds:\n";
   std::vector<Threshold> implied = ImpliedThresholds(opts);
   std::vector<const Threshold*> all;
@@ -150,6 +249,7 @@ std::string CCliReport::Thresholds(const RunMeasures& m, std::string* why) const
   for (size_t i = 0; i < all.size(); ++i) {
     const Threshold& t = *all[i];
     ThresholdResult r = JudgeThreshold(t, m);
+    judged->emplace_back(t.szText, r);
     char row[160];
     snprintf(row, sizeof row, "  %-24s %-14s %s\n", t.szText.c_str(), r.szMeasured.c_str(), r.bPass ? "PASS" : "FAIL");
     out += row;
@@ -163,10 +263,8 @@ std::string CCliReport::Thresholds(const RunMeasures& m, std::string* why) const
 std::string CCliReport::Summary(int* pStatus) {
   double now = UnixNow();
   SampleAt(now);
+  if (!phases.empty() && !phases.back().bEnded) PhaseEnded(false);
   FleetStats st = fleet.Stats();
-  LatencySet last;
-  // The file ends with the interval since its last row, so it holds the whole run.
-  if (!opts.szStatsFile.empty()) Row(st, now, &last);
   StatFigures f = FleetFigures(st);
   double sec = now - startSec;
   RunMeasures m = Measures(st);
@@ -183,9 +281,17 @@ std::string CCliReport::Summary(int* pStatus) {
          Rate(Figure(f, "keepalives"), sec) + ", logins " + Rate(Figure(f, "logins"), sec) + "\n";
   out += "failures: " + (failures ? FailureList() : std::string("none")) + "\n";
   out += "latency:\n" + LatencySummaryLines(m.latency);
+  out += PhaseLines(now);
   std::string why;
-  out += Thresholds(m, &why);
+  for (const PhaseRecord& p : phases)
+    if (!p.bCompleted) why += (why.empty() ? "" : "; ") + ("phase " + p.szName + " did not complete");
+  std::vector<std::pair<std::string, ThresholdResult>> judged;
+  out += Thresholds(m, &why, &judged);
   *pStatus = why.empty() ? CLI_EXIT_PASS : CLI_EXIT_FAIL;
   out += why.empty() ? "result: PASS\n" : "result: FAIL: " + why + "\n";
+  // The file ends with the interval since its last row, so it holds the whole
+  // run, and with the verdict.
+  LatencySet last;
+  if (stats.HasFile()) Row(st, now, &last, EndMember(judged, why.empty(), now));
   return out;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,18 @@ struct CliReportOptions {
 // first malformed one named in *why.
 bool ParseThresholds(CliReportOptions* options, std::string* why);
 
-// What --metrics serves: the fleet's figures and the latency histograms.
-// Any thread.
-std::string CliMetricsText(const CFleet& fleet);
+// What --metrics serves: the fleet's figures, the latency histograms and,
+// during a scenario, zel_cli_phase_info{phase="NAME"} 1. Any thread.
+std::string CliMetricsText(const CFleet& fleet, const std::string& phase = "");
+
+// One phase of a scenario as the report keeps it.
+struct PhaseRecord {
+  std::string szName;
+  double dStartSec = 0;   // seconds since 1970
+  double dLengthSec = 0;  // until it ended (so far while it runs)
+  bool bCompleted = false;
+  bool bEnded = false;
+};
 
 // Exit statuses of a run (2 stays the refused command line).
 constexpr int CLI_EXIT_PASS = 0;
@@ -64,11 +74,27 @@ class CCliReport {
   // The port the metrics are served on (0 without).
   uint16_t MetricsPort() const { return metrics.Port(); }
 
+  // What the stats file's first row says of the run: the command line, the
+  // shard ("I/N", empty when none) and the scenario file (empty when none).
+  void SetRunInfo(const std::vector<std::string>& argv, const std::string& shard, const std::string& scenario);
+  // A scenario's phase begins: its name goes into every later stats line,
+  // row and the metrics. The previous phase, if any, ended completed.
+  void PhaseStarted(const std::string& name);
+  // The phase running now ends; completed false when it failed or the run
+  // was stopped during it.
+  void PhaseEnded(bool completed);
+
  private:
   void SampleAt(double nowSec);
-  StatFigures Row(const FleetStats& st, double now, LatencySet* times);
+  std::string PhaseLines(double now) const;
+  std::string RunMember();
+  std::string EndMember(const std::vector<std::pair<std::string, ThresholdResult>>& judged, bool bPass,
+                        double now) const;
+  std::string CurrentPhase() const;
+  StatFigures Row(const FleetStats& st, double now, LatencySet* times, const std::string& extra = "");
   RunMeasures Measures(const FleetStats& st);
-  std::string Thresholds(const RunMeasures& m, std::string* why) const;
+  std::string Thresholds(const RunMeasures& m, std::string* why,
+                         std::vector<std::pair<std::string, ThresholdResult>>* judged) const;
 
   CFleet& fleet;
   CliReportOptions opts;
@@ -79,4 +105,11 @@ class CCliReport {
   double sampleSec;          // the previous Sample
   ExpectedRates rateNow;     // the expected rates at that sample
   double expected[MSG_KINDS] = {};  // messages due since the start, by kind
+  std::vector<std::string> runArgv;
+  std::string szShard;
+  std::string szScenario;
+  bool bRunWritten = false;
+  std::vector<PhaseRecord> phases;
+  mutable std::mutex phaseLock;  // szPhase: the metrics thread reads it
+  std::string szPhase;
 };
