@@ -23,7 +23,14 @@ Every YAML document must parse. Then, per kind:
               pod it selects.
   ConfigMap   a prometheus.yml in it has a pod-role job whose relabelling
               keeps the annotated zel pods and uses the annotations (and
-              promtool, when installed, accepts the file).
+              promtool, when installed, accepts the file); a Grafana
+              dashboard in it (key *.json) carries the label
+              grafana_dashboard: "1", is deploy/grafana/zel-fleet.json and
+              fits kubectl apply's annotation limit.
+The dashboard itself (--dashboard): parses, schemaVersion 38/39, the
+datasource, job and instance variables, every panel a known type with a
+gridPos and targets whose expr filters by $job and $instance (and promtool,
+when installed, parses every expr with Grafana's variables replaced).
 Pod templates with prometheus.io/* annotations: the port is a --metrics port
 served on all interfaces and declared as a container port, the path /metrics.
 Every $(VAR) in a command line is a variable the container has. The user the
@@ -34,6 +41,7 @@ Prints each check; exits 1 on any failure, 2 when it cannot run at all.
 
 import argparse
 import glob
+import json
 import os
 import re
 import shutil
@@ -44,6 +52,12 @@ import tempfile
 import yaml
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "deploy", "grafana"))
+import dashboard_queries  # noqa: E402
+
+# kubectl apply keeps the whole object in an annotation, which may not pass
+# 256 KiB: a larger dashboard ConfigMap is refused by apply (not by create).
+APPLY_ANNOTATION_LIMIT = 262144
 COMPLETION_INDEX_FIELD = "metadata.annotations['batch.kubernetes.io/job-completion-index']"
 # The variable the Job controller itself gives every container of an Indexed Job.
 BUILTIN_INDEX_VAR = "JOB_COMPLETION_INDEX"
@@ -607,6 +621,56 @@ def check_scrape_config(cm, key, workloads, promtool, check):
     check.ok(res.returncode == 0, what, (res.stdout + res.stderr).strip().replace("\n", " "))
 
 
+def check_dashboard_file(path, promtool, check):
+    """The dashboard as parsed, or None when it does not parse."""
+    rel = os.path.relpath(path, ROOT)
+    check.section(f"Grafana dashboard {rel}")
+    try:
+        dashboard = dashboard_queries.load(path)
+    except (OSError, ValueError) as e:
+        check.ok(False, f"{rel} parses", str(e))
+        return None
+    found = dashboard_queries.queries(dashboard)
+    check.ok(True, f"{rel} parses: {len(dashboard_queries.panels(dashboard))} panels, {len(found)} queries")
+    problems = dashboard_queries.structure_problems(dashboard)
+    check.ok(not problems, "schemaVersion, the datasource/job/instance variables, every panel's type, gridPos "
+             "and targets, every selector filtered by $job and $instance", "; ".join(problems))
+    if not promtool:
+        print("  skip  promtool is not installed: the expressions are not parsed")
+        return dashboard
+    # promtool parses each expression of a rules file: one recording rule per query,
+    # named after its panel and refId.
+    rules = {"groups": [{"name": "dashboard", "rules": [
+        {"record": re.sub(r"\W+", "_", f"{title} {ref}").strip("_").lower(),
+         "expr": dashboard_queries.substitute(expr or "")}
+        for title, ref, _, expr in found]}]}
+    with tempfile.NamedTemporaryFile("w", suffix=".yml") as f:
+        yaml.safe_dump(rules, f)
+        f.flush()
+        res = subprocess.run([promtool, "check", "rules", f.name], capture_output=True, text=True, timeout=60)
+    check.ok(res.returncode == 0, f"promtool parses all {len(found)} expressions (variables replaced)",
+             (res.stdout + res.stderr).strip().replace("\n", " "))
+    return dashboard
+
+
+def check_dashboard_configmap(cm, key, dashboard, dashboard_path, check):
+    check.section(f"ConfigMap {cm['metadata']['name']} {key} ({cm['_file']})")
+    labels = (cm.get("metadata") or {}).get("labels") or {}
+    check.ok(labels.get("grafana_dashboard") == "1", 'label grafana_dashboard: "1"',
+             "Grafana's dashboard sidecar loads only ConfigMaps with it")
+    try:
+        embedded = json.loads(cm["data"][key])
+    except ValueError as e:
+        check.ok(False, f"{key} parses as JSON", str(e))
+        return
+    rel = os.path.relpath(dashboard_path, ROOT)
+    check.ok(dashboard is not None and embedded == dashboard, f"{key} is {rel}",
+             f"they differ: python3 deploy/grafana/check_dashboard.py --write-configmap {cm['_file']}")
+    size = len(yaml.safe_dump(cm).encode())
+    check.ok(size < APPLY_ANNOTATION_LIMIT, f"{size} bytes, under kubectl apply's {APPLY_ANNOTATION_LIMIT}",
+             "kubectl apply would refuse it; use kubectl create or split the dashboard")
+
+
 def run_promtool(promtool, text):
     with tempfile.NamedTemporaryFile("w", suffix=".yml") as f:
         f.write(text)
@@ -620,6 +684,8 @@ def main():
                     help="folder with zel-cli and zel-server (default build/bin)")
     ap.add_argument("--dir", default=os.path.join(ROOT, "deploy", "kubernetes"), help="manifest folder")
     ap.add_argument("--dockerfile", default=os.path.join(ROOT, "Dockerfile"))
+    ap.add_argument("--dashboard", default=os.path.join(ROOT, "deploy", "grafana", "zel-fleet.json"),
+                    help="the Grafana dashboard the ConfigMap must hold")
     args = ap.parse_args()
 
     check = Checker()
@@ -654,10 +720,18 @@ def main():
     for pm in (d for d in docs if d["kind"] == "PodMonitor"):
         check_podmonitor(pm, workloads, check)
     promtool = shutil.which("promtool")
+    dashboards = 0
     for cm in (d for d in docs if d["kind"] == "ConfigMap"):
         for key in (cm.get("data") or {}):
             if key.endswith((".yml", ".yaml")) and "scrape_configs" in cm["data"][key]:
                 check_scrape_config(cm, key, workloads, promtool, check)
+    dashboard = check_dashboard_file(args.dashboard, promtool, check)
+    for cm in (d for d in docs if d["kind"] == "ConfigMap"):
+        for key in (cm.get("data") or {}):
+            if key.endswith(".json"):
+                dashboards += 1
+                check_dashboard_configmap(cm, key, dashboard, args.dashboard, check)
+    check.ok(dashboards > 0, "a ConfigMap holds the Grafana dashboard", "none found")
     known = {"Deployment", "Service", "Job", "PodMonitor", "ConfigMap"}
     for d in docs:
         check.ok(d["kind"] in known, f"{d['_file']}: kind {d['kind']} is one this script checks", "unchecked kind")
