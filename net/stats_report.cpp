@@ -150,6 +150,8 @@ std::string PrometheusText(const StatFigures& figures, const std::string& prefix
       base.replace(base.size() - 3, 3, "_seconds");
       value /= 1000.0;
     }
+    // and a rate "..._per_s" as "..._per_second".
+    if (base.size() > 6 && base.compare(base.size() - 6, 6, "_per_s") == 0) base += "econd";
     std::string name = prefix + base + (f.bCounter ? "_total" : "");
     char text[40];
     snprintf(text, sizeof text, "%.10g", value);

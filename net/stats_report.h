@@ -85,6 +85,7 @@ double UnixNow();
 std::string FigureText(double value, int32_t decimals = 1);
 
 // The figures in the Prometheus text format, each named prefix + name;
-// counters end in "_total", and a figure in milliseconds ("..._ms") is served
-// in seconds ("..._seconds"), the unit Prometheus expects.
+// counters end in "_total", a figure in milliseconds ("..._ms") is served
+// in seconds ("..._seconds"), the unit Prometheus expects, and a rate
+// ("..._per_s") with its unit spelt out ("..._per_second").
 std::string PrometheusText(const StatFigures& figures, const std::string& prefix);

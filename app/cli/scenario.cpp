@@ -199,11 +199,15 @@ bool ParseShareText(const std::string& text, double* pct) {
   return true;
 }
 
-bool LoadScenario(const std::string& path, Scenario* out, std::string* why) {
+namespace {
+
+// Reads the document that load() gives; false with the reason in *why.
+template <typename LoadFn>
+bool LoadWith(LoadFn load, const std::string& path, Scenario* out, std::string* why) {
   Scenario s;
   s.szPath = path;
   try {
-    Read(YAML::LoadFile(path), &s);
+    Read(load(), &s);
   } catch (const Refusal& r) {
     *why = path + ":" + r.text;
     return false;
@@ -216,4 +220,14 @@ bool LoadScenario(const std::string& path, Scenario* out, std::string* why) {
   }
   *out = std::move(s);
   return true;
+}
+
+}  // namespace
+
+bool LoadScenario(const std::string& path, Scenario* out, std::string* why) {
+  return LoadWith([&] { return YAML::LoadFile(path); }, path, out, why);
+}
+
+bool LoadScenarioText(const std::string& text, const std::string& path, Scenario* out, std::string* why) {
+  return LoadWith([&] { return YAML::Load(text); }, path, out, why);
 }

@@ -63,6 +63,8 @@ struct Scenario {
 // kind or unit, a value out of its range, or no phases. Every threshold is
 // checked too. Nothing is done to any device.
 bool LoadScenario(const std::string& path, Scenario* out, std::string* why);
+// The same for the text of a file named path.
+bool LoadScenarioText(const std::string& text, const std::string& path, Scenario* out, std::string* why);
 
 // "90s", "5m", "500ms", "1h" or a bare number of seconds; false on anything else.
 bool ParseDurationText(const std::string& text, double* seconds);

@@ -169,7 +169,7 @@ TEST(CliProcessTest, RunAgainstAStoppedServerFailsUnlessAllowed) {
     EXPECT_NE(out.find("failures: connect_refused "), std::string::npos) << out;
     EXPECT_NE(out.find("result: FAIL: "), std::string::npos) << out;
     std::string csv = dir.Read("stats.csv");
-    ASSERT_EQ(csv.rfind("time,devices,online,", 0), 0u) << csv;
+    ASSERT_EQ(csv.rfind("time,phase,devices,online,", 0), 0u) << csv;
     std::string last = csv.substr(csv.rfind('\n', csv.size() - 2) + 1);
     EXPECT_EQ(last.find(",connect_refused"), std::string::npos) << "a data row: " << last;
     size_t col = 0;

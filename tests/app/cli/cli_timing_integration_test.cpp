@@ -58,9 +58,9 @@ TEST(CliTimingTest, LoginTimesMatchWhatTheServerHeld) {
   // The 10th of 20 holds is the median as both sides count it; the bucket's
   // middle may lie 0.4 % below a time, a busy machine may add much above.
   EXPECT_GE(p50, held[9] * 0.99) << out;
-  EXPECT_LE(p50, held[9] + 100) << out;
+  EXPECT_LE(p50, held[9] + 250) << out;
   EXPECT_GE(max, held.back() * 0.99) << out;
-  EXPECT_LE(max, held.back() + 100) << out;
+  EXPECT_LE(max, held.back() + 250) << out;
   EXPECT_GE(held.front(), 50);
   EXPECT_LE(held.back(), 151);
   EXPECT_NE(out.find("login_p50<5s"), std::string::npos) << out;
