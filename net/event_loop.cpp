@@ -38,12 +38,18 @@ uint64_t CEventLoop::NowMs() {
 bool CEventLoop::Watch(int fd, uint32_t events, FdCallback cb) {
   if (fd < 0) return false;
   if (static_cast<size_t>(fd) >= watchers.size()) watchers.resize(static_cast<size_t>(fd) + 1);
+  // A number still registered (its descriptor closed without Unwatch and the
+  // number handed out again, possibly from inside its own callback): the old
+  // registration goes as Unwatch would, its callback kept alive until the
+  // pass ends, and its queued events become stale.
+  if (watchers[static_cast<size_t>(fd)].bActive) Unwatch(fd);
   Watcher& w = watchers[static_cast<size_t>(fd)];
-  w.nGen++;
+  uint32_t gen = w.nGen + 1;
   epoll_event ev{};
   ev.events = events;
-  ev.data.u64 = (static_cast<uint64_t>(w.nGen) << 32) | static_cast<uint32_t>(fd);
+  ev.data.u64 = (static_cast<uint64_t>(gen) << 32) | static_cast<uint32_t>(fd);
   if (epoll_ctl(nEpoll, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+  w.nGen = gen;
   w.bActive = true;
   w.cb = std::move(cb);
   return true;
