@@ -7,6 +7,7 @@
 #include <string>
 
 #include "device/device_properties.h"
+#include "device/media_host.h"
 #include "device/stream_set.h"
 #include "net/my_socket.h"
 #include "net/resolve.h"
@@ -15,7 +16,6 @@ constexpr int32_t DEV_ID_SIZE = 40;          // at most 39 characters
 constexpr int32_t DEV_SERVER_IP_SIZE = 80;   // at most 79 characters
 constexpr int32_t DEV_FRAME_PATH_SIZE = 400; // at most 399 characters
 constexpr int32_t DEV_SIGNAL_MAX_BUF = 60000;
-constexpr int32_t DEV_MEDIA_MAX_BUF = 600000;
 
 // One simulated vehicle recorder: its signalling connection to the Register
 // Server, its identity, its seven behaviour settings, the counters and timers
@@ -29,10 +29,10 @@ constexpr int32_t DEV_MEDIA_MAX_BUF = 600000;
 // while others read them (szServerIp, szFramePath) are guarded by textLock.
 class CUploadBurst;
 
-class CDevQ5 {
+class CDevQ5 : public IMediaHost {
  public:
   CDevQ5();
-  ~CDevQ5();
+  ~CDevQ5() override;
   CDevQ5(const CDevQ5&) = delete;
   CDevQ5& operator=(const CDevQ5&) = delete;
 
@@ -176,6 +176,16 @@ class CDevQ5 {
   // The device's stream set, null when none was installed. Its requests come
   // from the dispatcher; the tick reaps it; Shutdown stops it.
   IStreamSet* Streams() const { return pStreams.get(); }
+
+  // --- what the media streams see of the device (IMediaHost) ---
+  std::string MediaFramePath() const override { return GetFramePath(); }
+  uint32_t MediaServerAddr() const override { return nServerAddr.load(); }
+  int32_t MediaServerPort() const override { return nServerPort.load(); }
+  uint32_t MediaLocalAddr() const override { return nLocalAddr.load(); }
+  int32_t MediaLiveViewOffSeconds() const override { return nLiveViewOff.load(); }
+  bool MediaStopping() const override { return bStopping.load() != 0; }
+  int32_t MediaShareGroup() const override { return sigSocket.ShareGroup(); }
+  bool SendMediaReply(const Json::Value& reply, uint32_t timeoutMs) override { return SendReply(reply, timeoutMs); }
 
  private:
   void CloseSignal();

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-class CDevQ5;
+class IMediaHost;
 
 // Stream kinds, as the requests that make them.
 constexpr int32_t STREAM_LIVE = 0;
@@ -35,7 +35,7 @@ class IStreamSet {
 };
 
 // Makes the stream set of a new device.
-using StreamSetMaker = std::unique_ptr<IStreamSet> (*)(CDevQ5& device);
+using StreamSetMaker = std::unique_ptr<IStreamSet> (*)(IMediaHost& device);
 
 // The maker every device created from now on uses; none (the default) leaves
 // devices without media (requests go unanswered). Set once at start-up, before

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "device/dev_q5.h"
+#include "device/media_host.h"
 #include "media/media_messages.h"
 #include "media/media_senders.h"
 #include "media/slot_state.h"
@@ -15,8 +15,8 @@ constexpr int32_t kDrainSteps = 100;  // up to 10 s for the peer to take the tai
 
 // Closing resets the connection, which drops whatever is still queued: a
 // complete download first waits until the peer has everything.
-void DrainBeforeClose(StreamSlot& slot, const CDevQ5& dev) {
-  for (int32_t i = 0; i < kDrainSteps && !dev.bStopping.load(); ++i) {
+void DrainBeforeClose(StreamSlot& slot, const IMediaHost& dev) {
+  for (int32_t i = 0; i < kDrainSteps && !dev.MediaStopping(); ++i) {
     if (slot.mediaSocket.WaitSent(kDrainStepMs)) return;
   }
 }
@@ -34,13 +34,13 @@ void BuildDownloadPacket(uint8_t* packet) {
 // stream's bStop is not consulted; a lost connection ends it by its failures.
 int DownloadVideoThread(void* param) {
   StreamSlot& slot = *static_cast<StreamSlot*>(param);
-  CDevQ5& dev = *slot.pDevice;
+  IMediaHost& dev = *slot.pDevice;
   OutputDebugLine("dev - download video thread start.");
   uint8_t packet[kPacketLen];
   BuildDownloadPacket(packet);
   int64_t nCounted = 0;
   int32_t nFailures = 0;
-  if (!dev.bStopping.load()) {
+  if (!dev.MediaStopping()) {
     while (nCounted < DOWNLOAD_FILE_SIZE && nFailures <= MEDIA_MAX_FAILURES) {
       if (slot.mediaSocket.Send(packet, kPacketLen, MEDIA_SEND_TIMEOUT_MS) > 0) {
         nFailures = 0;
@@ -50,7 +50,7 @@ int DownloadVideoThread(void* param) {
         SleepMs(MEDIA_FAILURE_PAUSE_MS);
         ++nFailures;
       }
-      if (dev.bStopping.load()) break;
+      if (dev.MediaStopping()) break;
     }
     if (nCounted >= DOWNLOAD_FILE_SIZE) DrainBeforeClose(slot, dev);
   }

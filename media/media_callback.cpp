@@ -1,7 +1,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "device/dev_q5.h"
+#include "device/media_host.h"
 #include "media/stream_set.h"
 #include "media/media_messages.h"
 #include "media/media_senders.h"
@@ -41,7 +41,7 @@ void OnMediaClosed(StreamSlot& slot) {
   uint32_t phase = slot.nClaimState.load() & SLOT_STATE_MASK;
   // A running stream whose connection went without being asked to (not a stop,
   // not the device going) was dropped.
-  if (phase == SLOT_STATE_SENDING && !slot.bStop.load() && !slot.pDevice->bStopping.load())
+  if (phase == SLOT_STATE_SENDING && !slot.bStop.load() && !slot.pDevice->MediaStopping())
     CountFailure(FAIL_STREAM_DROPPED);
   slot.bStop.store(1);
   slot.bCreatePending.store(0);

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <string>
 
-#include "device/dev_q5.h"
+#include "device/media_host.h"
 #include "media/media_senders.h"
 #include "media/slot_state.h"
 #include "platform/debug_log.h"
@@ -29,7 +29,7 @@ class CPlaySender {
   void SendBlock();
 
   StreamSlot& slot;
-  CDevQ5& dev;
+  IMediaHost& dev;
   int nFd;
   uint8_t packet[PACKET_HEAD_LEN + PLAYBACK_BLOCK] = {};
   int32_t nBlockLen = PLAYBACK_BLOCK;
@@ -39,7 +39,7 @@ class CPlaySender {
 
 void CPlaySender::Run() {
   WritePacketHead(packet, NTYPE_PLAYBACK, 0, nBlockLen);
-  while (!dev.bStopping.load()) {
+  while (!dev.MediaStopping()) {
     if (slot.bStop.load()) break;
     if (!slot.bPlaying.load()) {
       SleepMs(kPausePollMs);
@@ -90,7 +90,7 @@ int PlayVideoThread(void* param) {
   StreamSlot& slot = *static_cast<StreamSlot*>(param);
   OutputDebugLine("dev - play video thread start.");
   slot.bPlaying.store(1);
-  std::string path = slot.pDevice->GetFramePath();
+  std::string path = slot.pDevice->MediaFramePath();
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     OutputDebugLine("dev - open file failed.");

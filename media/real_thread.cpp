@@ -3,7 +3,7 @@
 #include <new>
 #include <string>
 
-#include "device/dev_q5.h"
+#include "device/media_host.h"
 #include "media/frame_reader.h"
 #include "media/live_pacing.h"
 #include "media/media_senders.h"
@@ -32,7 +32,7 @@ class CLiveSender {
   void SendToChannels(const FrameInfo& info);
 
   StreamSlot& slot;
-  CDevQ5& dev;
+  IMediaHost& dev;
   CFrameReader reader;
   std::unique_ptr<uint8_t[]> pPacket;
   uint32_t dwStart = 0;
@@ -62,7 +62,7 @@ void CLiveSender::Run() {
 
 // The live-view turn-off interval (seconds, 0 = never) since the thread began.
 bool CLiveSender::TurnedOff() const {
-  int32_t off = dev.nLiveViewOff.load();
+  int32_t off = dev.MediaLiveViewOffSeconds();
   if (off <= 0) return false;
   uint32_t elapsed = GetTickCount() - dwStart;
   return static_cast<uint64_t>(elapsed) > static_cast<uint64_t>(off) * 1000u;
@@ -71,7 +71,7 @@ bool CLiveSender::TurnedOff() const {
 // Opened once; a file that cannot be opened leaves the sender idle until its
 // stream ends.
 void CLiveSender::OpenFile() {
-  std::string path = dev.GetFramePath();
+  std::string path = dev.MediaFramePath();
   OutputDebugLine(reader.Open(path.c_str()) ? "dev - open file ok." : "dev - open file failed.");
   pacing = LivePacing();
 }

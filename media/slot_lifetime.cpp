@@ -1,6 +1,6 @@
 #include <string>
 
-#include "device/dev_q5.h"
+#include "device/media_host.h"
 #include "media/stream_set.h"
 #include "media/slot_state.h"
 #include "net/load_counters.h"

@@ -2,16 +2,16 @@
 
 #include <cstring>
 
-#include "device/dev_q5.h"
+#include "device/media_host.h"
 #include "net/json_read.h"
 
 namespace {
 constexpr size_t kMaxControlName = 99;
 
-std::unique_ptr<IStreamSet> MakeStreamSet(CDevQ5& device) { return std::make_unique<CStreamSet>(device); }
+std::unique_ptr<IStreamSet> MakeStreamSet(IMediaHost& device) { return std::make_unique<CStreamSet>(device); }
 }  // namespace
 
-CStreamSet::CStreamSet(CDevQ5& dev) : device(dev) {
+CStreamSet::CStreamSet(IMediaHost& dev) : device(dev) {
   for (StreamSlot& s : slots) {
     s.pDevice = &device;
     s.pSet = this;
@@ -69,6 +69,3 @@ void CStreamSet::OnControlStream(const Json::Value& request) {
 
 void InstallMediaStreams() { SetStreamSetMaker(&MakeStreamSet); }
 
-CStreamSet& MediaStreamsOf(CDevQ5& device) { return *static_cast<CStreamSet*>(device.Streams()); }
-
-const CStreamSet& MediaStreamsOf(const CDevQ5& device) { return *static_cast<const CStreamSet*>(device.Streams()); }

@@ -8,7 +8,7 @@
 #include "device/stream_set.h"
 #include "media/stream_slot.h"
 
-class CDevQ5;
+class IMediaHost;
 
 // A device's 50 media stream slots and what the server's media requests and
 // controls do with them: claims, media connections, sender threads, the
@@ -20,7 +20,7 @@ class CDevQ5;
 // the operator's thread; senders on their own threads.
 class CStreamSet : public IStreamSet {
  public:
-  explicit CStreamSet(CDevQ5& device);
+  explicit CStreamSet(IMediaHost& device);
   ~CStreamSet() override = default;
   CStreamSet(const CStreamSet&) = delete;
   CStreamSet& operator=(const CStreamSet&) = delete;
@@ -42,7 +42,7 @@ class CStreamSet : public IStreamSet {
   // SocketCallback of every media connection; pUser is the StreamSlot.
   static int MediaCallback(void* pUser, uint8_t* data, int32_t len, uint32_t ip, int32_t port, int32_t event);
 
-  CDevQ5& device;
+  IMediaHost& device;
   StreamSlot slots[MAX_STREAMS];
   // Slots claimed and not yet given back: counted up before a slot's bInUse
   // is set and down before it is cleared (after the clear the device may be
@@ -63,5 +63,7 @@ class CStreamSet : public IStreamSet {
 void InstallMediaStreams();
 
 // The media streams of a device made after InstallMediaStreams (tests, tools).
-CStreamSet& MediaStreamsOf(CDevQ5& device);
-const CStreamSet& MediaStreamsOf(const CDevQ5& device);
+template <class Device>
+CStreamSet& MediaStreamsOf(Device& device) {
+  return *static_cast<CStreamSet*>(device.Streams());
+}

@@ -1,7 +1,7 @@
 #include <cstring>
 #include <string>
 
-#include "device/dev_q5.h"
+#include "device/media_host.h"
 #include "media/stream_set.h"
 #include "media/media_address.h"
 #include "media/media_messages.h"
@@ -26,14 +26,14 @@ uint32_t ChannelOf(const Json::Value& request) { return static_cast<uint32_t>(Js
 // The request's stream name into name. A name too long for a slot is answered
 // with the failure reply (ERRORCODE 1) instead of being served under a cut
 // name or left without an answer; a name that is no text gets no reply.
-bool TakeStreamName(CDevQ5& dev, const Json::Value& request, const char* op, bool bSession, char* name) {
+bool TakeStreamName(IMediaHost& dev, const Json::Value& request, const char* op, bool bSession, char* name) {
   if (ReadStreamName(request, name)) return true;
   std::string full;
   if (!JsonString(Param(request, "STREAMNAME"), &full) || full.find('\0') != std::string::npos) return false;
   OutputDebugLine("dev - stream name too long.");
   Json::Value reply = BuildMediaReply(request, op, full.c_str(), bSession, 0);
   reply["RESPONSE"]["ERRORCODE"] = MEDIA_REPLY_FAILED;
-  dev.SendReply(reply, 1000);
+  dev.SendMediaReply(reply, 1000);
   return false;
 }
 
@@ -65,9 +65,9 @@ void ClaimSlot(CStreamSet& set, StreamSlot& s, int32_t nKind, const char* name) 
   memcpy(s.szStreamName, name, strlen(name) + 1);
 }
 
-MediaAddress ResolveFor(CDevQ5& dev, int32_t nRules, const Json::Value& request, bool* bOk) {
+MediaAddress ResolveFor(IMediaHost& dev, int32_t nRules, const Json::Value& request, bool* bOk) {
   MediaAddress addr;
-  *bOk = ResolveMediaAddress(nRules, Param(request, "IPANDPORT"), dev.nServerAddr.load(), dev.nServerPort.load(), &addr);
+  *bOk = ResolveMediaAddress(nRules, Param(request, "IPANDPORT"), dev.MediaServerAddr(), dev.MediaServerPort(), &addr);
   return addr;
 }
 
@@ -79,7 +79,7 @@ void OpenMediaConnection(StreamSlot& s, const MediaAddress& addr, uint32_t delay
   p.nConnectDelayMs = delayMs;
   p.nMode = SOCK_MODE_CONNECT;
   p.nMaxBuf = DEV_MEDIA_MAX_BUF;
-  p.nLocalIp = s.pDevice->nLocalAddr.load();  // a device's connections share one source address
+  p.nLocalIp = s.pDevice->MediaLocalAddr();  // a device's connections share one source address
   p.nRemoteIp = addr.nIp;
   p.nRemotePort = addr.nPort;
   p.pfnCallback = &CStreamSet::MediaCallback;
@@ -103,7 +103,7 @@ int CStreamSet::OnRequestTalk(const Json::Value& request) {
   s->bInUse.store(1);
   bool bOk;
   OpenMediaConnection(*s, ResolveFor(device, MEDIA_ADDR_TALK, request, &bOk));
-  device.SendReply(BuildMediaReply(request, "REQUESTTALK", name, false, 0), 1000);
+  device.SendMediaReply(BuildMediaReply(request, "REQUESTTALK", name, false, 0), 1000);
   return 0;
 }
 
@@ -129,7 +129,7 @@ int CStreamSet::OnRequestAliveVideo(const Json::Value& request) {
     s->bInUse.store(1);
     OpenMediaConnection(*s, addr);
   }
-  device.SendReply(BuildMediaReply(request, "REQUESTALIVEVIDEO", name, false, 0), 1000);
+  device.SendMediaReply(BuildMediaReply(request, "REQUESTALIVEVIDEO", name, false, 0), 1000);
   return 0;
 }
 
@@ -142,7 +142,7 @@ int CStreamSet::OnRequestDownloadVideo(const Json::Value& request) {
   if (!s) return 1;
   ClaimSlot(*this, *s, STREAM_DOWNLOAD, name);
   s->bInUse.store(1);
-  device.SendReply(BuildMediaReply(request, "REQUESTDOWNLOADVIDEO", name, true, DOWNLOAD_FILE_SIZE), 1000);
+  device.SendMediaReply(BuildMediaReply(request, "REQUESTDOWNLOADVIDEO", name, true, DOWNLOAD_FILE_SIZE), 1000);
   bool bOk;
   OpenMediaConnection(*s, ResolveFor(device, MEDIA_ADDR_RECORDING, request, &bOk), kDownloadOpenDelayMs);
   return 0;
@@ -158,7 +158,7 @@ int CStreamSet::OnRequestRemotePlayback(const Json::Value& request) {
   s->bPlaying.store(1);
   s->nChannelMask.store(ChannelOf(request));  // kept, not used by the sender
   s->bInUse.store(1);
-  device.SendReply(BuildMediaReply(request, "REQUESTREMOTEPLAYBACK", name, true, 0), 1000);
+  device.SendMediaReply(BuildMediaReply(request, "REQUESTREMOTEPLAYBACK", name, true, 0), 1000);
   bool bOk;
   OpenMediaConnection(*s, ResolveFor(device, MEDIA_ADDR_RECORDING, request, &bOk));
   return 0;

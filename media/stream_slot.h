@@ -5,7 +5,7 @@
 #include "device/stream_set.h"
 #include "net/my_socket.h"
 
-class CDevQ5;
+class IMediaHost;
 class CStreamSet;
 
 constexpr int32_t MAX_STREAMS = 50;
@@ -30,7 +30,7 @@ struct StreamSlot {
   std::atomic<int32_t> bInUse{0};         // claimed; cleared by the sender after closing
   std::atomic<int32_t> nKind{STREAM_LIVE};
   char szStreamName[STREAM_NAME_SIZE] = {};
-  CDevQ5* pDevice = nullptr;
+  IMediaHost* pDevice = nullptr;
   CStreamSet* pSet = nullptr;  // the device's stream set, which counts the claimed slots
   CMySocket mediaSocket;
   // Claim serial and start state in one word, so that the sender start (media
