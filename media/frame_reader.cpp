@@ -1,12 +1,5 @@
 #include "media/frame_reader.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <new>
-
 #include "platform/debug_log.h"
 
 CFrameReader::CFrameReader(int32_t nOffsetLimitIn) : nOffsetLimit(nOffsetLimitIn < 0 ? 0 : nOffsetLimitIn) {}
@@ -15,55 +8,33 @@ CFrameReader::~CFrameReader() { Close(); }
 
 bool CFrameReader::Open(const char* path) {
   Close();
-  // O_NONBLOCK keeps a named pipe from blocking the open; such files are refused below.
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return false;
-  }
-  pWindow.reset(new (std::nothrow) uint8_t[FRAME_WINDOW_LEN]);
-  if (!pWindow) {
-    close(fd);
-    return false;
-  }
-  nFd = fd;
-  nPos = nAvail = nFileOffset = 0;
-  bEof = bYielded = false;
-  return true;
+  pFile = LoadFrameFile(path);
+  return pFile != nullptr;
 }
 
 void CFrameReader::Close() {
-  if (nFd >= 0) close(nFd);
-  nFd = -1;
-  pWindow.reset();
+  pFile.reset();
+  pWindow = nullptr;
   nPos = nAvail = nFileOffset = 0;
   bEof = bYielded = false;
 }
 
-// Reads up to one window at the file offset. Anything short of a full window
-// (end of file, a read error, a file truncated meanwhile, the offset limit)
-// marks the end of the file.
+// Looks at up to one window from the file offset. Anything short of a full
+// window (the end of the file, the offset limit) marks the end of the file.
 void CFrameReader::ReadWindow() {
-  int64_t want = int64_t{nOffsetLimit} - nFileOffset;
-  if (want > FRAME_WINDOW_LEN) want = FRAME_WINDOW_LEN;
-  if (want < 0) want = 0;
-  int64_t got = 0;
-  while (got < want) {
-    ssize_t n = pread(nFd, pWindow.get() + got, static_cast<size_t>(want - got), nFileOffset + got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += n;
-  }
+  int64_t visible = static_cast<int64_t>(pFile->data.size());
+  if (visible > nOffsetLimit) visible = nOffsetLimit;
+  int64_t got = visible - nFileOffset;
+  if (got > FRAME_WINDOW_LEN) got = FRAME_WINDOW_LEN;
+  if (got < 0) got = 0;
+  pWindow = pFile->data.data() + (got > 0 ? nFileOffset : 0);
   nPos = 0;
   nAvail = static_cast<int32_t>(got);
   bEof = got < FRAME_WINDOW_LEN;
 }
-
 int32_t CFrameReader::Next(FrameInfo* info, bool* restarted) {
   if (restarted) *restarted = false;
-  if (nFd < 0) return CHUNK_IDLE;
+  if (!pFile) return CHUNK_IDLE;
   if (nAvail < FRAME_MIN_AVAIL) {
     if (bEof) {
       OutputDebugLine("dev - seek to file begin.");
@@ -77,7 +48,7 @@ int32_t CFrameReader::Next(FrameInfo* info, bool* restarted) {
     }
     ReadWindow();
   }
-  int32_t r = ParseFrame(pWindow.get() + nPos, nAvail, info);
+  int32_t r = ParseFrame(pWindow + nPos, nAvail, info);
   if (r == CHUNK_SKIP) {
     ++nPos;
     ++nFileOffset;

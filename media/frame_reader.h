@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "media/frame_file.h"
 #include "media/frame_parser.h"
 
 // Result of CFrameReader::Next besides CHUNK_OK, CHUNK_SKIP and CHUNK_MORE:
@@ -11,14 +12,16 @@
 // before the next call, so such a file cannot keep a core busy.
 constexpr int32_t CHUNK_IDLE = 3;
 
-constexpr int32_t FRAME_WINDOW_LEN = 2000000;  // bytes read from the file at once
+constexpr int32_t FRAME_WINDOW_LEN = 2000000;  // bytes of the file looked at at once
 constexpr int32_t FRAME_MIN_AVAIL = 24;        // below this a fresh window is read
 
 // Walks a frame file chunk by chunk in windows of FRAME_WINDOW_LEN bytes,
 // resynchronising byte by byte after damage and starting again at the
 // beginning when the file ends. A chunk cut off by the end of the file is never
-// yielded. The file is read with pread, so other programs may write, truncate
-// or replace it meanwhile: a short read simply counts as the end of the file.
+// yielded. The file's bytes come from LoadFrameFile: read once and shared by
+// every reader of the same unchanged file, so a reader plays the file as it
+// was when it was opened, whatever other programs do to it meanwhile; the
+// windows are views into those bytes, nothing is copied.
 //
 // Driving it (the live sender):
 //   if (!reader.Open(path)) -> "dev - open file failed." (the reader writes nothing)
@@ -35,7 +38,8 @@ constexpr int32_t FRAME_MIN_AVAIL = 24;        // below this a fresh window is r
 // value): bytes beyond it are treated as the end of the file.
 //
 // Thread contract: one owner thread (the sender that owns the reader); not safe
-// for concurrent use. Separate readers of the same file are independent.
+// for concurrent use. Separate readers of the same file are independent (they
+// only share its read-only bytes).
 class CFrameReader {
  public:
   // nOffsetLimit: the reader treats the file as ending there (tests lower it).
@@ -44,16 +48,16 @@ class CFrameReader {
   CFrameReader(const CFrameReader&) = delete;
   CFrameReader& operator=(const CFrameReader&) = delete;
 
-  // Opens path read-only and allocates the window; resets the position, the
-  // available count, the file offset and the end-of-file flag. False when the
-  // file cannot be opened, is not a regular file, or the window cannot be
-  // allocated (then nothing is held). Writes no debug line. An open reader is
+  // Takes the bytes of the file at path (LoadFrameFile); resets the position,
+  // the available count, the file offset and the end-of-file flag. False when
+  // the file cannot be opened, is not a regular file, or its bytes cannot be
+  // held (then nothing is held). Writes no debug line. An open reader is
   // closed first.
   bool Open(const char* path);
 
-  // Closes the file and frees the window. Harmless when not open.
+  // Lets go of the file's bytes. Harmless when not open.
   void Close();
-  bool IsOpen() const { return nFd >= 0; }
+  bool IsOpen() const { return pFile != nullptr; }
 
   // One step of the walk; info must not be null. *restarted (may be null) is
   // set when this call started the file again from offset 0 ("dev - seek to
@@ -75,8 +79,10 @@ class CFrameReader {
   void Consume(const FrameInfo& info);
 
   // First byte of the chunk last yielded (the whole chunk, header included,
-  // is nTotalLen bytes from here). Valid until the next Next or Consume.
-  const uint8_t* Chunk() const { return pWindow.get() + nPos; }
+  // is nTotalLen bytes from here). It lies in the file's shared bytes, which
+  // stay valid while the reader (or a copy of File()) holds them.
+  const uint8_t* Chunk() const { return pWindow + nPos; }
+  const std::shared_ptr<const FrameFileBytes>& File() const { return pFile; }
 
   // File offset of the current position (the chunk Next would look at).
   int32_t FileOffset() const { return nFileOffset; }
@@ -87,8 +93,8 @@ class CFrameReader {
   void ReadWindow();
 
   const int32_t nOffsetLimit;
-  int nFd = -1;
-  std::unique_ptr<uint8_t[]> pWindow;
+  std::shared_ptr<const FrameFileBytes> pFile;
+  const uint8_t* pWindow = nullptr;  // the window's first byte in pFile
   int32_t nPos = 0;         // position in the window
   int32_t nAvail = 0;       // bytes available from nPos
   int32_t nFileOffset = 0;  // file offset of nPos

@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "device/media_host.h"
+#include "media/loop_sender.h"
 #include "media/stream_set.h"
 #include "media/media_messages.h"
 #include "media/media_senders.h"
@@ -11,30 +12,19 @@
 #include "net/load_counters.h"
 #include "net/packet.h"
 #include "platform/debug_log.h"
-#include "platform/pub_call.h"
 #include "platform/tick.h"
 
-// Everything here runs on the share thread of the media connection.
+// Everything here runs on the loop thread of the media connection, where its
+// sender lives too.
 
 namespace {
-
-ThreadRoutine SenderFor(int32_t nKind) {
-  switch (nKind) {
-    case STREAM_LIVE: return RealThread;
-    case STREAM_TALK: return TalkThread;
-    case STREAM_DOWNLOAD: return DownloadVideoThread;
-    case STREAM_PLAYBACK: return PlayVideoThread;
-    default: return nullptr;
-  }
-}
 
 // One sender per claim: a repeated answer, or one that arrives after the
 // device began taking the slot back, starts nothing.
 void StartSender(StreamSlot& slot) {
-  ThreadRoutine routine = SenderFor(slot.nKind.load());
-  if (!routine || !TryStartSlotSender(slot)) return;
-  if (CPubCall::StartThread(routine, &slot) != 0) return UndoSlotSender(slot);
+  if (!TryStartSlotSender(slot)) return;
   CountMessage(MSG_STREAM);
+  if (!CLoopSender::Start(slot)) UndoSlotSender(slot);
 }
 
 void OnMediaClosed(StreamSlot& slot) {
@@ -46,6 +36,7 @@ void OnMediaClosed(StreamSlot& slot) {
   slot.bStop.store(1);
   slot.bCreatePending.store(0);
   if (phase == SLOT_STATE_OPENING || phase == SLOT_STATE_WAITING) slot.bAbandoned.store(1);
+  if (slot.pSender) slot.pSender->Wake();
 }
 
 void OnMediaData(StreamSlot* slot, const uint8_t* data, int32_t len) {
@@ -85,6 +76,9 @@ int CStreamSet::MediaCallback(void* pUser, uint8_t* data, int32_t len, uint32_t,
     case SOCK_EVENT_DATA: OnMediaData(slot, data, len); break;
     case SOCK_EVENT_CONNECTED: SendCreateStream(*slot); break;
     case SOCK_EVENT_CLOSED: OnMediaClosed(*slot); break;
+    case SOCK_EVENT_DRAINED:
+      if (slot->pSender) slot->pSender->OnDrained();
+      break;
     default: break;
   }
   return 0;

@@ -3,16 +3,18 @@
 
 #include "net/packet.h"
 
-class CMySocket;
+struct StreamSlot;
+class CLoopSender;
 
-// The sender threads of the media streams. Each takes its StreamSlot, is
-// started (detached) by the server's CREATESTREAM answer, sends on the slot's
-// mediaSocket, and at its end closes mediaSocket and then clears bInUse; after
-// that it touches neither the slot nor the device. Always returns 0.
-int RealThread(void* slot);           // live view: the frame file, paced, per channel
-int DownloadVideoThread(void* slot);  // download: DOWNLOAD_FILE_SIZE bytes of filler
-int PlayVideoThread(void* slot);      // remote playback: raw blocks of the frame file
-int TalkThread(void* slot);           // talk: silence every 200 ms
+// The senders of the media streams (see loop_sender.h), made on the loop
+// thread of the slot's media connection when the server answers its
+// CREATESTREAM. Each sends on the slot's mediaSocket and, at its end, closes
+// it and frees the slot; after that it touches neither the slot nor the
+// device. Null when it cannot be made.
+CLoopSender* MakeLiveSender(StreamSlot& slot);      // live view: the frame file, paced, per channel
+CLoopSender* MakeDownloadSender(StreamSlot& slot);  // download: DOWNLOAD_FILE_SIZE bytes of filler
+CLoopSender* MakePlaybackSender(StreamSlot& slot);  // remote playback: raw blocks of the frame file
+CLoopSender* MakeTalkSender(StreamSlot& slot);      // talk: silence every 200 ms
 
 constexpr uint32_t MEDIA_SEND_TIMEOUT_MS = 1000;
 constexpr int32_t MEDIA_MAX_FAILURES = 10;  // one more consecutive failure ends a download or playback

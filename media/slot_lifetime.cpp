@@ -5,12 +5,7 @@
 #include "media/slot_state.h"
 #include "net/load_counters.h"
 #include "platform/debug_log.h"
-#include "platform/sleep.h"
 #include "platform/tick.h"
-
-namespace {
-constexpr uint32_t kStopPollMs = 5;
-}  // namespace
 
 // Driver thread. A slot whose stream never started is given back once it is
 // abandoned (connection lost or not opened) or has waited too long (a failed
@@ -32,13 +27,14 @@ void CStreamSet::Reap() {
 // Operator's thread, after the signalling socket is closed (so no request
 // handler runs any more). Every stream is told to stop, slots that never
 // started are taken back at once, and the connections of running senders are
-// shut down so that a send waiting for room fails at once. Then it waits until
-// every slot is free: each sender, once stopped and cut off, ends within about
-// one send time-out plus its socket's close. The wait has no deadline on
-// purpose: returning while a sender still runs would let the device be
-// destroyed under it, and a late return is the lesser harm.
+// shut down, which wakes each sender on its loop: it ends at once. Then it
+// sleeps until a sender frees a slot, and looks again until every slot is
+// free. The wait has no deadline on purpose: returning while a sender still
+// runs would let the device be destroyed under it, and a late return is the
+// lesser harm.
 void CStreamSet::StopAll() {
   for (;;) {
+    uint32_t seen = SlotChangeCount();
     bool bBusy = false;
     for (StreamSlot& s : slots) {
       if (!s.bInUse.load()) continue;
@@ -49,6 +45,6 @@ void CStreamSet::StopAll() {
       bBusy = true;
     }
     if (!bBusy) return;
-    SleepMs(kStopPollMs);
+    WaitForSlotChange(seen);
   }
 }

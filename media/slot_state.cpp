@@ -1,9 +1,13 @@
 #include "media/slot_state.h"
 
+#include <atomic>
+
 #include "media/stream_set.h"
 #include "platform/tick.h"
 
 namespace {
+
+std::atomic<uint32_t> g_slotChanges{0};
 
 uint32_t Phase(uint32_t state) { return state & SLOT_STATE_MASK; }
 uint32_t WithPhase(uint32_t state, uint32_t phase) { return (state & ~SLOT_STATE_MASK) | phase; }
@@ -35,6 +39,8 @@ void UndoSlotSender(StreamSlot& s) {
   s.bAbandoned.store(1);
   uint32_t state = s.nClaimState.load();
   if (Phase(state) == SLOT_STATE_SENDING) s.nClaimState.compare_exchange_strong(state, WithPhase(state, SLOT_STATE_WAITING));
+  g_slotChanges.fetch_add(1);
+  g_slotChanges.notify_all();
 }
 
 bool SlotJoinable(const StreamSlot& s) {
@@ -61,4 +67,10 @@ void FinishSlot(StreamSlot& s) {
   s.mediaSocket.Close();
   if (s.pSet) s.pSet->nSlotsInUse.fetch_sub(1);
   s.bInUse.store(0);
+  g_slotChanges.fetch_add(1);
+  g_slotChanges.notify_all();
 }
+
+uint32_t SlotChangeCount() { return g_slotChanges.load(); }
+
+void WaitForSlotChange(uint32_t seen) { g_slotChanges.wait(seen); }

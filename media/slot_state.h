@@ -21,8 +21,8 @@ void EndSlotOpening(StreamSlot& s);
 // and none after the device has begun taking the slot back. Media share thread.
 bool TryStartSlotSender(StreamSlot& s);
 
-// The sender thread could not be created: back to WAITING, abandoned, so the
-// device takes the slot back. Media share thread.
+// The sender could not be made: back to WAITING, abandoned, so the device
+// takes the slot back. Media share thread.
 void UndoSlotSender(StreamSlot& s);
 
 // True when a claimed slot may be joined by a further live request: not
@@ -39,6 +39,15 @@ bool SlotReclaimDue(const StreamSlot& s, uint32_t seenState, uint32_t now);
 // when it did. Any thread except the media connection's own share thread.
 bool ReclaimSlot(StreamSlot& s, uint32_t seenState);
 
-// End of a sender: closes mediaSocket, then clears bInUse. The sender touches
-// neither the slot nor its device afterwards. Sender thread.
+// End of a sender: closes mediaSocket, then clears bInUse, then wakes
+// WaitForSlotChange. The sender touches neither the slot nor its device
+// afterwards. The media connection's loop thread.
 void FinishSlot(StreamSlot& s);
+
+// Counts, in the whole process, the slots freed by senders and the senders
+// that could not be made; WaitForSlotChange sleeps until the count moves past
+// seen. A process-wide count, because a device may be destroyed as soon as
+// its last slot is free, so a sender cannot tell anything of the device once
+// it has freed its slot.
+uint32_t SlotChangeCount();
+void WaitForSlotChange(uint32_t seen);

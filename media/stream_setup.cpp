@@ -80,6 +80,8 @@ void OpenMediaConnection(StreamSlot& s, const MediaAddress& addr, uint32_t delay
   p.nMode = SOCK_MODE_CONNECT;
   p.nMaxBuf = DEV_MEDIA_MAX_BUF;
   p.nLocalIp = s.pDevice->MediaLocalAddr();  // a device's connections share one source address
+  p.nShareGroup = s.pDevice->MediaShareGroup();  // served by the signalling loop, like the sender
+  p.bDrainedEvent = 1;  // a sender waiting for room goes on when the output buffer is written out
   p.nRemoteIp = addr.nIp;
   p.nRemotePort = addr.nPort;
   p.pfnCallback = &CStreamSet::MediaCallback;

@@ -7,6 +7,7 @@
 
 class IMediaHost;
 class CStreamSet;
+class CLoopSender;
 
 constexpr int32_t MAX_STREAMS = 50;
 
@@ -14,15 +15,18 @@ constexpr int32_t STREAM_NAME_SIZE = 40;  // at most 39 characters
 
 // Start states of StreamSlot::nClaimState (its low two bits).
 constexpr uint32_t SLOT_STATE_WAITING = 0;    // set up; waiting for the server's CREATESTREAM answer
-constexpr uint32_t SLOT_STATE_SENDING = 1;    // a sender thread owns the slot until it frees it
+constexpr uint32_t SLOT_STATE_SENDING = 1;    // a sender owns the slot until it frees it
 constexpr uint32_t SLOT_STATE_RECLAIMED = 2;  // the device is taking back a slot that never started
 constexpr uint32_t SLOT_STATE_OPENING = 3;    // the request handler is still opening the connection
 constexpr uint32_t SLOT_STATE_MASK = 3;
 constexpr uint32_t SLOT_CLAIM_STEP = 4;       // one claim in the serial above the state bits
 
 // One media stream of a device. The flags are shared between the signalling
-// thread (request and control handlers), the media connection's share thread
-// and the stream's sender thread; each is one 32-bit atomic word.
+// loop (request and control handlers, and the media connection's callbacks
+// and the sender, which live on the same loop unless the signalling
+// connection had gone when the media connection opened), the driver (reaping)
+// and the operator's thread (the stop at the device's end); each is one 32-bit
+// atomic word.
 struct StreamSlot {
   std::atomic<int32_t> bPlaying{0};       // playback runs (1) or is paused (0)
   std::atomic<int32_t> bStop{0};          // stop request
@@ -48,4 +52,6 @@ struct StreamSlot {
   // (GetMicroTicks), and whether its answer is still awaited.
   std::atomic<uint32_t> dwCreateSentUs{0};
   std::atomic<int32_t> bCreatePending{0};
+  // The running sender; touched only on the media connection's loop thread.
+  CLoopSender* pSender = nullptr;
 };

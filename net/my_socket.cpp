@@ -98,6 +98,17 @@ int CMySocket::Send(const void* data, int32_t len, uint32_t timeoutMs, int32_t n
   return c->Send(data, len, timeoutMs, (nFlags & SOCK_SEND_HAND_OVER) != 0);
 }
 
+int CMySocket::SendParts(const void* head, int32_t headLen, const void* body, int32_t bodyLen, uint32_t timeoutMs) {
+  std::shared_ptr<CSockConn> c = Current();
+  if (!c) return -1;
+  return c->SendParts(head, headLen, body, bodyLen, timeoutMs);
+}
+
+int32_t CMySocket::Unsent() const {
+  std::shared_ptr<CSockConn> c = Current();
+  return c ? c->Unsent() : 0;
+}
+
 int CMySocket::Close() {
   std::shared_ptr<CSockConn> c;
   {

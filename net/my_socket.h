@@ -40,8 +40,8 @@ class CMySocket {
 
   // Sends len bytes as one unit, which never leaves torn or interleaved with
   // another: what the kernel does not take at once waits in the connection's
-  // output buffer. timeoutMs 0 never waits; otherwise a caller off the share
-  // thread first waits up to timeoutMs for room ("CMySocket - select timeout,
+  // output buffer. timeoutMs 0 never waits; otherwise a caller on no share
+  // thread at all first waits up to timeoutMs for room ("CMySocket - select timeout,
   // send data failed." and 0 when there is none). A peer that lets the output
   // buffer reach its bound is dropped (0). Returns len when the unit was
   // taken, -1 without a connection or data. With SOCK_SEND_HAND_OVER the
@@ -49,6 +49,10 @@ class CMySocket {
   // never waits (timeoutMs must be 0); units of a thread that sends much,
   // such as the driver's uploads, then cost it no system call of the network.
   int Send(const void* data, int32_t len, uint32_t timeoutMs, int32_t nFlags = 0);
+  // Send of one unit made of a head and a body, which are not copied together.
+  int SendParts(const void* head, int32_t headLen, const void* body, int32_t bodyLen, uint32_t timeoutMs);
+  // Bytes taken by Send that wait in the output buffer (0 without a connection).
+  int32_t Unsent() const;
 
   // Stops service and closes the connection (with a reset). From any thread
   // but a share thread it returns once the share thread has let go of it: no

@@ -29,8 +29,9 @@ struct ShareRun {
   explicit ShareRun(int32_t g) : nGroup(g) {}
   const int32_t nGroup;
   CEventLoop loop;
-  std::shared_ptr<CSockConn> slots[SHARE_GROUP_SIZE];
-  uint32_t fills[SHARE_GROUP_SIZE] = {};  // advanced by each attach, so stale events are told apart
+  // The table's slots first; above them the connections pinned to this loop.
+  std::vector<std::shared_ptr<CSockConn>> slots = std::vector<std::shared_ptr<CSockConn>>(SHARE_GROUP_SIZE);
+  std::vector<uint32_t> fills = std::vector<uint32_t>(SHARE_GROUP_SIZE);  // advanced by each attach, so stale events are told apart
   std::unique_ptr<uint8_t[]> recvBuf;
 };
 
@@ -42,6 +43,14 @@ struct ShareGroup {
   ShareRun* pRun = nullptr;
   int32_t nReserved = 0;
   bool bReserved[SHARE_GROUP_SIZE] = {};
+  // Connections pinned to the group's loop (slot numbers from SHARE_GROUP_SIZE
+  // up), and holds of loop-resident work (CShareLoopHold): the loop keeps
+  // running while any remains.
+  int32_t nPinned = 0;
+  int32_t nPinTop = SHARE_GROUP_SIZE;
+  std::vector<int32_t> freePins;
+  int32_t nHolds = 0;
+  bool Idle() const { return nReserved == 0 && nPinned == 0 && nHolds == 0; }
 };
 
 // Never destroyed: share threads may still be finishing while the process exits.
@@ -71,8 +80,14 @@ void ReleaseInLoop(ShareRun& run, int32_t i) {
   ShareGroup& g = g_groups[run.nGroup];
   std::lock_guard<std::mutex> lock(g.lock);
   c->MarkReleasedInLoop();
-  g.bReserved[i] = false;
-  if (--g.nReserved == 0) {
+  if (i < SHARE_GROUP_SIZE) {
+    g.bReserved[i] = false;
+    --g.nReserved;
+  } else {
+    g.freePins.push_back(i);
+    --g.nPinned;
+  }
+  if (g.Idle()) {
     g.pRun = nullptr;
     run.loop.Quit();
   }
@@ -152,7 +167,11 @@ void OnConnEvent(ShareRun& run, int32_t i, uint32_t fill, uint32_t events) {
   if (!c->bRunning.load()) return ReleaseInLoop(run, i);  // detached by its owner: no event
   if (c->bConnectFailed.load()) return;
   if (!c->bConnected.load()) return CheckConnect(run, *c, events);
-  if ((events & EPOLLOUT) && c->FlushOutInLoop()) SetInterest(run, *c, false);
+  if ((events & EPOLLOUT) && c->FlushOutInLoop()) {
+    SetInterest(run, *c, false);
+    if (c->param.bDrainedEvent) Callback(*c, SOCK_EVENT_DRAINED);
+    if (!Holds(run, i, c.get(), fill)) return;
+  }
   if (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) ServeReadable(run, i, fill, *c);
 }
 
@@ -174,6 +193,10 @@ void StartDelayedConnect(ShareRun& run, int32_t i, uint32_t fill) {
 
 void AttachInLoop(ShareRun& run, const std::shared_ptr<CSockConn>& c) {
   int32_t i = c->nSlot.load();
+  if (static_cast<size_t>(i) >= run.slots.size()) {
+    run.slots.resize(static_cast<size_t>(i) + 1);
+    run.fills.resize(static_cast<size_t>(i) + 1);
+  }
   run.slots[i] = c;
   uint32_t fill = ++run.fills[i];
   if (!c->bRunning.load()) return ReleaseInLoop(run, i);  // closed before it was served
@@ -185,7 +208,7 @@ void AttachInLoop(ShareRun& run, const std::shared_ptr<CSockConn>& c) {
 // A release asked for by the owner; the slot may have been dropped already.
 void ReleaseRequested(ShareRun& run, const std::shared_ptr<CSockConn>& c) {
   int32_t i = c->nSlot.load();
-  if (run.slots[i] == c) ReleaseInLoop(run, i);
+  if (static_cast<size_t>(i) < run.slots.size() && run.slots[i] == c) ReleaseInLoop(run, i);
 }
 
 int ShareThreadMain(void* param) {
@@ -216,8 +239,38 @@ bool EnsureRunning(ShareGroup& g, int32_t gi) {
 
 }  // namespace
 
+namespace {
+
+// Group lock held. Serves conn on the group's running loop, beyond its table slots.
+void PinInGroup(ShareGroup& g, int32_t gi, const std::shared_ptr<CSockConn>& conn) {
+  int32_t i;
+  if (!g.freePins.empty()) {
+    i = g.freePins.back();
+    g.freePins.pop_back();
+  } else {
+    i = g.nPinTop++;
+  }
+  ++g.nPinned;
+  conn->nGroup.store(gi);
+  conn->nSlot.store(i);
+  conn->pShareRun.store(g.pRun);
+  ShareRun* run = g.pRun;
+  run->loop.Post([run, conn] { AttachInLoop(*run, conn); });
+}
+
+}  // namespace
+
 int ShareRegister(const std::shared_ptr<CSockConn>& conn) {
   const int32_t nGroups = g_groupLimit.load();
+  const int32_t pin = conn->param.nShareGroup;
+  if (pin >= 0 && pin < SHARE_GROUPS) {
+    ShareGroup& g = g_groups[pin];
+    std::lock_guard<std::mutex> lock(g.lock);
+    if (g.pRun) {
+      PinInGroup(g, pin, conn);
+      return 0;
+    }
+  }
   for (int32_t gi = 0; gi < nGroups; ++gi) {
     ShareGroup& g = g_groups[gi];
     std::lock_guard<std::mutex> lock(g.lock);
@@ -241,7 +294,8 @@ void ShareRelease(const std::shared_ptr<CSockConn>& conn, bool bWait) {
   int32_t gi = conn->nGroup.load();
   if (gi < 0 || conn->Released()) return;
   ShareRun* run = RunOf(*conn);
-  if (t_run == run && run->slots[conn->nSlot.load()] == conn) return ReleaseInLoop(*run, conn->nSlot.load());
+  const int32_t i = conn->nSlot.load();
+  if (t_run == run && static_cast<size_t>(i) < run->slots.size() && run->slots[i] == conn) return ReleaseInLoop(*run, i);
   {
     std::lock_guard<std::mutex> lock(g_groups[gi].lock);
     if (conn->Released()) return;
@@ -308,6 +362,26 @@ void ShareArmWrite(CSockConn& conn) {
     if (auto c = weak.lock()) ArmWriteInLoop(*run, *c);
   });
 }
+
+CShareLoopHold::CShareLoopHold() : pRun(t_run) {
+  if (!pRun) return;
+  ShareGroup& g = g_groups[t_run->nGroup];
+  std::lock_guard<std::mutex> lock(g.lock);
+  ++g.nHolds;
+}
+
+CShareLoopHold::~CShareLoopHold() {
+  if (!pRun) return;
+  auto* run = static_cast<ShareRun*>(pRun);
+  ShareGroup& g = g_groups[run->nGroup];
+  std::lock_guard<std::mutex> lock(g.lock);
+  if (--g.nHolds == 0 && g.Idle()) {
+    g.pRun = nullptr;
+    run->loop.Quit();
+  }
+}
+
+CEventLoop* CShareLoopHold::Loop() const { return pRun ? &static_cast<ShareRun*>(pRun)->loop : nullptr; }
 
 bool ShareOnOwnLoop(const CSockConn& conn) { return t_run != nullptr && t_run == RunOf(conn); }
 

@@ -51,6 +51,24 @@ class CShareArmBatch {
   static void Flush();
 };
 
+class CEventLoop;
+
+// Work that lives on a share loop (timers of a media sender) keeps that loop
+// running while it holds one of these, even when the loop serves no
+// connection any more. Made and destroyed on that loop's thread; made on any
+// other thread it holds nothing (Loop() is null).
+class CShareLoopHold {
+ public:
+  CShareLoopHold();
+  ~CShareLoopHold();
+  CShareLoopHold(const CShareLoopHold&) = delete;
+  CShareLoopHold& operator=(const CShareLoopHold&) = delete;
+  CEventLoop* Loop() const;
+
+ private:
+  void* pRun;
+};
+
 // True when the calling thread is the loop thread of conn's group.
 bool ShareOnOwnLoop(const CSockConn& conn);
 

@@ -80,19 +80,38 @@ bool CSockConn::WaitRoom(int fdNow, uint32_t timeoutMs) {
 }
 
 int CSockConn::Send(const void* data, int32_t len, uint32_t timeoutMs, bool bHandOver) {
+  if (!data || len <= 0) return -1;
+  return SendParts(data, len, nullptr, 0, timeoutMs, bHandOver);
+}
+
+int32_t CSockConn::Unsent() {
+  std::lock_guard<std::mutex> lock(outLock);
+  return static_cast<int32_t>(out.size() - nOutOff);
+}
+
+int CSockConn::SendParts(const void* head, int32_t headLen, const void* body, int32_t bodyLen, uint32_t timeoutMs,
+                         bool bHandOver) {
   int fdNow = fd.load();
-  if (fdNow < 0 || !data || len <= 0) return -1;
-  if (timeoutMs != 0 && !ShareOnOwnLoop(*this) && !WaitRoom(fdNow, timeoutMs)) {
+  if (fdNow < 0 || !head || headLen <= 0 || bodyLen < 0 || (bodyLen > 0 && !body)) return -1;
+  if (bodyLen > INT32_MAX - headLen) return -1;
+  const int32_t len = headLen + bodyLen;
+  if (timeoutMs != 0 && !ShareOnAnyLoop() && !WaitRoom(fdNow, timeoutMs)) {
     OutputDebugLine("CMySocket - select timeout, send data failed.");
     return 0;
   }
   std::unique_lock<std::mutex> lock(outLock);
   if (fd.load() < 0) return -1;
-  const auto* p = static_cast<const uint8_t*>(data);
+  const auto* h = static_cast<const uint8_t*>(head);
+  const auto* b = static_cast<const uint8_t*>(body);
   size_t sent = 0;
   if (bHandOver && !bConnected.load()) return -1;  // nothing is queued before the connection is up
   if (out.size() == nOutOff && (!bHandOver || ShareOnOwnLoop(*this))) {
-    ssize_t n = send(fd.load(), p, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT);
+    iovec parts[2] = {{const_cast<uint8_t*>(h), static_cast<size_t>(headLen)},
+                      {const_cast<uint8_t*>(b), static_cast<size_t>(bodyLen)}};
+    msghdr msg{};
+    msg.msg_iov = parts;
+    msg.msg_iovlen = bodyLen > 0 ? 2 : 1;
+    ssize_t n = sendmsg(fd.load(), &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n == len) {
       CountBytesSent(n);
       return len;
@@ -111,7 +130,9 @@ int CSockConn::Send(const void* data, int32_t len, uint32_t timeoutMs, bool bHan
     out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(nOutOff));
     nOutOff = 0;
   }
-  out.insert(out.end(), p + sent, p + len);
+  if (sent < static_cast<size_t>(headLen)) out.insert(out.end(), h + sent, h + headLen);
+  size_t bodySent = sent > static_cast<size_t>(headLen) ? sent - static_cast<size_t>(headLen) : 0;
+  if (bodyLen > 0) out.insert(out.end(), b + bodySent, b + bodyLen);
   CountBytesSent(len);
   bool bArm = !bWriteArmed;
   bWriteArmed = true;

@@ -32,13 +32,19 @@ class CSockConn : public std::enable_shared_from_this<CSockConn> {
   // Sends len bytes as one unit: what the kernel does not take now waits in
   // the output buffer and goes out, in order, when the socket is writable, so
   // a unit never leaves torn and units never interleave. timeoutMs > 0 waits
-  // first (off the loop thread only) until the output buffer is empty and the
-  // socket writable. Returns len when the unit was taken, 0 on a time-out or
+  // first until the output buffer is empty and the socket writable, but only
+  // off every loop thread: a loop never waits, for its own sockets or others'. Returns len when the unit was taken, 0 on a time-out or
   // when the output buffer would pass its bound (the connection is then
   // dropped), -1 without a descriptor, or what send returned on an error.
   // bHandOver leaves even the first attempt to the share thread: the caller
   // never enters the network stack (the driver, whose pass must stay short).
   int Send(const void* data, int32_t len, uint32_t timeoutMs, bool bHandOver = false);
+  // The same for a unit made of a head and a body (bodyLen may be 0), sent
+  // as one without copying them together first.
+  int SendParts(const void* head, int32_t headLen, const void* body, int32_t bodyLen, uint32_t timeoutMs,
+                bool bHandOver = false);
+  // Bytes waiting in the output buffer.
+  int32_t Unsent();
   // Shuts the connection down in both directions: every later Send fails and
   // the loop drops the connection.
   void Abort();

@@ -13,6 +13,9 @@ constexpr int32_t SOCK_MODE_UDP = 4;
 constexpr int32_t SOCK_EVENT_DATA = 0;
 constexpr int32_t SOCK_EVENT_CLOSED = 1;
 constexpr int32_t SOCK_EVENT_CONNECTED = 2;
+// The output buffer has been written out after a unit had to wait in it
+// (only with SocketParam::bDrainedEvent): a sender that waits for room goes on.
+constexpr int32_t SOCK_EVENT_DRAINED = 3;
 
 // Called with the owner's pUser, the data (event 0: one whole frame, valid
 // during the call), its length, address and port (always 0) and the event.
@@ -33,4 +36,10 @@ struct SocketParam {
   // The connection attempt starts this long after Open, on the share thread's
   // timer (a pause that would otherwise hold the caller). 0: at once.
   uint32_t nConnectDelayMs = 0;
+  // Serve the connection on the loop of this share group (the loop of the
+  // device's signalling connection), beyond the group's table slots, when
+  // that group runs; -1 (or a group that does not run): the first free slot.
+  int32_t nShareGroup = -1;
+  // Raise SOCK_EVENT_DRAINED whenever the output buffer has been emptied.
+  int32_t bDrainedEvent = 0;
 };
