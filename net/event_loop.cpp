@@ -5,6 +5,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace {
 constexpr int LOOP_MAX_EVENTS = 256;
 constexpr int LOOP_MAX_WAIT_MS = 1000;
@@ -12,6 +15,18 @@ thread_local const CEventLoop* t_running = nullptr;  // the loop this thread run
 }  // namespace
 
 bool CEventLoop::IsInLoopThread() const { return t_running == this; }
+
+// While the loop runs, its descriptors and timers belong to its thread: a call
+// from another thread would race with the loop's own use of them. Debug
+// builds stop at once on such a call, naming it.
+void CEventLoop::CheckLoopThread([[maybe_unused]] const char* what) const {
+#ifndef NDEBUG
+  if (bRunning.load(std::memory_order_relaxed) && !IsInLoopThread()) {
+    fprintf(stderr, "CEventLoop::%s called off the loop thread\n", what);
+    abort();
+  }
+#endif
+}
 
 CEventLoop::CEventLoop() {
   nEpoll = epoll_create1(EPOLL_CLOEXEC);
@@ -36,6 +51,7 @@ uint64_t CEventLoop::NowMs() {
 }
 
 bool CEventLoop::Watch(int fd, uint32_t events, FdCallback cb) {
+  CheckLoopThread("Watch");
   if (fd < 0) return false;
   if (static_cast<size_t>(fd) >= watchers.size()) watchers.resize(static_cast<size_t>(fd) + 1);
   // A number still registered (its descriptor closed without Unwatch and the
@@ -56,6 +72,7 @@ bool CEventLoop::Watch(int fd, uint32_t events, FdCallback cb) {
 }
 
 bool CEventLoop::Modify(int fd, uint32_t events) {
+  CheckLoopThread("Modify");
   if (fd < 0 || static_cast<size_t>(fd) >= watchers.size()) return false;
   Watcher& w = watchers[static_cast<size_t>(fd)];
   if (!w.bActive) return false;
@@ -66,6 +83,7 @@ bool CEventLoop::Modify(int fd, uint32_t events) {
 }
 
 void CEventLoop::Unwatch(int fd) {
+  CheckLoopThread("Unwatch");
   if (fd < 0 || static_cast<size_t>(fd) >= watchers.size()) return;
   Watcher& w = watchers[static_cast<size_t>(fd)];
   if (!w.bActive) return;
@@ -78,6 +96,7 @@ void CEventLoop::Unwatch(int fd) {
 }
 
 uint64_t CEventLoop::AddTimer(uint32_t delayMs, uint32_t periodMs, Task cb) {
+  CheckLoopThread("AddTimer");
   uint64_t id = nNextTimerId++;
   Timer t;
   t.nDue = NowMs() + delayMs;
@@ -89,6 +108,7 @@ uint64_t CEventLoop::AddTimer(uint32_t delayMs, uint32_t periodMs, Task cb) {
 }
 
 void CEventLoop::CancelTimer(uint64_t id) {
+  CheckLoopThread("CancelTimer");
   auto it = timers.find(id);
   if (it == timers.end()) return;
   dueOrder.erase({it->second.nDue, id});
@@ -143,6 +163,7 @@ void CEventLoop::Dispatch(uint64_t data, uint32_t events) {
 void CEventLoop::Run() {
   const CEventLoop* outer = t_running;
   t_running = this;
+  bRunning.store(1, std::memory_order_relaxed);
   epoll_event events[LOOP_MAX_EVENTS];
   while (!bQuit.load(std::memory_order_acquire)) {
     int n = epoll_wait(nEpoll, events, LOOP_MAX_EVENTS, NextTimeoutMs());
@@ -157,6 +178,7 @@ void CEventLoop::Run() {
     bFinished = true;
   }
   RunPostedTasks();
+  bRunning.store(0, std::memory_order_relaxed);
   t_running = outer;
 }
 

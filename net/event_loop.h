@@ -15,7 +15,8 @@
 // sockets. Nothing that runs on the loop thread may sleep or wait: a pause is
 // a timer, a write the kernel will not take now waits in its connection's
 // output buffer. Everything but Post, Quit and IsInLoopThread runs on the loop
-// thread.
+// thread (or, before Run starts, on the thread that sets the loop up); debug
+// builds abort on a call from elsewhere while the loop runs.
 class CEventLoop {
  public:
   using FdCallback = std::function<void(uint32_t events)>;
@@ -65,6 +66,7 @@ class CEventLoop {
     Task cb;
   };
 
+  void CheckLoopThread(const char* what) const;
   int NextTimeoutMs() const;
   void RunDueTimers();
   void RunPostedTasks();
@@ -73,6 +75,7 @@ class CEventLoop {
   int nEpoll = -1;
   int nWakeFd = -1;
   std::atomic<int32_t> bQuit{0};
+  std::atomic<int32_t> bRunning{0};     // between the start and the end of Run
   // Indexed by descriptor; a deque so that growing it (a callback watching a
   // new descriptor) never moves the callback that is running.
   std::deque<Watcher> watchers;

@@ -44,9 +44,9 @@ int MakeStreamSocket(const SocketParam& p) {
 // Framing-only sockets hand frames to their callback directly.
 bool DeliverDirect(void* ctx, uint8_t* frame, int32_t len) {
   auto* c = static_cast<CSockConn*>(ctx);
-  if (!c->bRunning.load()) return false;
+  if (!c->Serving()) return false;
   if (c->param.pfnCallback) c->param.pfnCallback(c->param.pUser, frame, len, 0, 0, SOCK_EVENT_DATA);
-  return c->bRunning.load() != 0;
+  return c->Serving();
 }
 
 }  // namespace
@@ -109,22 +109,32 @@ int32_t CMySocket::Unsent() const {
   return c ? c->Unsent() : 0;
 }
 
-int CMySocket::Close() {
+std::shared_ptr<CSockConn> CMySocket::TakeStopped() {
   std::shared_ptr<CSockConn> c;
   {
     std::lock_guard<std::mutex> lock(lock_);
     c.swap(conn_);
   }
-  if (!c) return 0;
-  c->bRunning.store(0);
-  ShareRelease(c, true);
+  if (c) c->StopService();
+  return c;
+}
+
+int CMySocket::Close() {
+  if (std::shared_ptr<CSockConn> c = TakeStopped()) ShareRelease(c, true);
   return 0;
+}
+
+void CMySocket::Close(std::function<void()> done) {
+  std::shared_ptr<CSockConn> c = TakeStopped();
+  if (!c || c->Group() < 0) return done();  // nothing a loop holds
+  c->WhenReleased(std::move(done));
+  ShareRelease(c, false);
 }
 
 void CMySocket::Detach() {
   std::shared_ptr<CSockConn> c = Current();
   if (!c) return;
-  c->bRunning.store(0);
+  c->StopService();
   ShareRelease(c, false);
 }
 
@@ -159,12 +169,12 @@ bool CMySocket::IsOpen() const {
 
 bool CMySocket::IsConnected() const {
   std::shared_ptr<CSockConn> c = Current();
-  return c && !c->Released() && c->bConnected.load();
+  return c && !c->Released() && c->Connected();
 }
 
 bool CMySocket::ConnectFailed() const {
   std::shared_ptr<CSockConn> c = Current();
-  return c && !c->Released() && c->bConnectFailed.load();
+  return c && !c->Released() && c->AttemptFailed();
 }
 
 int32_t CMySocket::FrameKind() const {
@@ -184,12 +194,12 @@ int32_t CMySocket::BufferCapacity() const {
 
 int CMySocket::Handle() const {
   std::shared_ptr<CSockConn> c = Current();
-  return c ? c->fd.load() : -1;
+  return c ? c->Fd() : -1;
 }
 
 int32_t CMySocket::ShareGroup() const {
   std::shared_ptr<CSockConn> c = Current();
-  return c && !c->Released() ? c->nGroup.load() : -1;
+  return c && !c->Released() ? c->Group() : -1;
 }
 
 const uint8_t* CMySocket::BufferData() const {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -61,6 +62,11 @@ class CMySocket {
   // socket's own share thread it releases at once; on another share thread it
   // does not wait. Always 0; safe on a closed socket.
   int Close();
+  // The same without waiting: done runs once the share thread has let go of
+  // the connection (on that thread), or at once on the calling thread when
+  // there is nothing to let go of. Many sockets closed this way are released
+  // by their groups together, and the caller waits once for all of them.
+  void Close(std::function<void()> done);
 
   // Stops service without an event and without waiting: the share thread lets
   // the connection go on its next turn. The owner still calls Close.
@@ -96,6 +102,8 @@ class CMySocket {
 
  private:
   std::shared_ptr<CSockConn> Current() const;
+  // Takes the held connection (if any) and stops its service.
+  std::shared_ptr<CSockConn> TakeStopped();
 
   mutable std::mutex lock_;  // guards conn_ (never held while waiting)
   std::shared_ptr<CSockConn> conn_;

@@ -59,10 +59,10 @@ std::atomic<int32_t> g_threadCount{0};
 std::atomic<int32_t> g_groupLimit{SHARE_GROUPS};
 thread_local ShareRun* t_run = nullptr;
 
-ShareRun* RunOf(const CSockConn& c) { return static_cast<ShareRun*>(c.pShareRun.load()); }
+ShareRun* RunOf(const CSockConn& c) { return static_cast<ShareRun*>(c.ShareRunOf()); }
 
 void Callback(CSockConn& c, int32_t event, uint8_t* data = nullptr, int32_t len = 0) {
-  if (c.bRunning.load() && c.param.pfnCallback) c.param.pfnCallback(c.param.pUser, data, len, 0, 0, event);
+  if (c.Serving() && c.param.pfnCallback) c.param.pfnCallback(c.param.pUser, data, len, 0, 0, event);
 }
 
 bool Holds(const ShareRun& run, int32_t i, const CSockConn* c, uint32_t fill) {
@@ -74,9 +74,9 @@ bool Holds(const ShareRun& run, int32_t i, const CSockConn* c, uint32_t fill) {
 void ReleaseInLoop(ShareRun& run, int32_t i) {
   std::shared_ptr<CSockConn> c = std::move(run.slots[i]);
   if (!c) return;
-  run.loop.Unwatch(c->fd.load());
-  if (c->nDelayTimer != 0) run.loop.CancelTimer(c->nDelayTimer);
-  c->nDelayTimer = 0;
+  run.loop.Unwatch(c->Fd());
+  if (c->inLoop.nDelayTimer != 0) run.loop.CancelTimer(c->inLoop.nDelayTimer);
+  c->inLoop.nDelayTimer = 0;
   ShareGroup& g = g_groups[run.nGroup];
   std::lock_guard<std::mutex> lock(g.lock);
   c->MarkReleasedInLoop();
@@ -102,31 +102,31 @@ void Drop(ShareRun& run, int32_t i, CSockConn& c, uint32_t fill) {
 }
 
 void SetInterest(ShareRun& run, CSockConn& c, bool bWrite) {
-  c.bWriteWatched = bWrite;
-  run.loop.Modify(c.fd.load(), kReadEvents | (bWrite ? uint32_t{EPOLLOUT} : 0u));
+  c.inLoop.bWriteWatched = bWrite;
+  run.loop.Modify(c.Fd(), kReadEvents | (bWrite ? uint32_t{EPOLLOUT} : 0u));
 }
 
 void ArmWriteInLoop(ShareRun& run, CSockConn& c) {
-  if (c.Released() || !c.bConnected.load() || c.bWriteWatched) return;
+  if (c.Released() || !c.Connected() || c.inLoop.bWriteWatched) return;
   SetInterest(run, c, true);
 }
 
 void CheckConnect(ShareRun& run, CSockConn& c, uint32_t events) {
   int err = 0;
   socklen_t len = sizeof err;
-  int fd = c.fd.load();
+  int fd = c.Fd();
   if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
   if (err != 0 || !(events & EPOLLOUT)) {
     // Linux reports a refused attempt as writable or as an error. No event
     // follows a failed attempt; the slot stays until the owner closes.
     CountFailure(err == ETIMEDOUT ? FAIL_CONNECT_TIMEOUT : FAIL_CONNECT_REFUSED);
-    c.bConnectFailed.store(1);
+    c.SetAttemptFailed();
     run.loop.Unwatch(fd);
     return;
   }
   OutputDebugLine("CMySocket - connect ok.");
-  RecordLatencySince(LAT_CONNECT, c.dwConnectStartUs.load(std::memory_order_relaxed));
-  c.bConnected.store(1);
+  if (!c.SetConnected()) return;  // stopped by its owner meanwhile
+  RecordLatencySince(LAT_CONNECT, c.ConnectStartUs());
   SetInterest(run, c, false);
   Callback(c, SOCK_EVENT_CONNECTED);
 }
@@ -142,19 +142,19 @@ struct SinkContext {
 // one this pass serves (a callback may close or reopen it).
 bool DeliverFrame(void* ctx, uint8_t* frame, int32_t len) {
   auto& s = *static_cast<SinkContext*>(ctx);
-  if (!s.conn->bRunning.load() || !Holds(*s.run, s.slot, s.conn, s.fill)) return false;
+  if (!s.conn->Serving() || !Holds(*s.run, s.slot, s.conn, s.fill)) return false;
   Callback(*s.conn, SOCK_EVENT_DATA, frame, len);
-  return s.conn->bRunning.load() && Holds(*s.run, s.slot, s.conn, s.fill);
+  return s.conn->Serving() && Holds(*s.run, s.slot, s.conn, s.fill);
 }
 
 void ServeReadable(ShareRun& run, int32_t i, uint32_t fill, CSockConn& c) {
-  ssize_t n = recv(c.fd.load(), run.recvBuf.get(), SHARE_RECV_SIZE, MSG_DONTWAIT);
+  ssize_t n = recv(c.Fd(), run.recvBuf.get(), SHARE_RECV_SIZE, MSG_DONTWAIT);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   if (n <= 0) {
-    if (++c.nEmptyReads > kMaxEmptyReads) Drop(run, i, c, fill);
+    if (++c.inLoop.nEmptyReads > kMaxEmptyReads) Drop(run, i, c, fill);
     return;
   }
-  c.nEmptyReads = 0;
+  c.inLoop.nEmptyReads = 0;
   SinkContext ctx{&run, i, fill, &c};
   if (c.framer.Write(run.recvBuf.get(), static_cast<int32_t>(n), &DeliverFrame, &ctx) == 0) return;
   OutputDebugLine("CMySocket - WriteToBuffer failed.!!!!!!!!!!");
@@ -164,9 +164,9 @@ void ServeReadable(ShareRun& run, int32_t i, uint32_t fill, CSockConn& c) {
 void OnConnEvent(ShareRun& run, int32_t i, uint32_t fill, uint32_t events) {
   std::shared_ptr<CSockConn> c = run.slots[i];  // keeps it alive through its callbacks
   if (!c || run.fills[i] != fill) return;
-  if (!c->bRunning.load()) return ReleaseInLoop(run, i);  // detached by its owner: no event
-  if (c->bConnectFailed.load()) return;
-  if (!c->bConnected.load()) return CheckConnect(run, *c, events);
+  if (!c->Serving()) return ReleaseInLoop(run, i);  // stopped by its owner: no event
+  if (c->AttemptFailed()) return;
+  if (!c->Connected()) return CheckConnect(run, *c, events);
   if ((events & EPOLLOUT) && c->FlushOutInLoop()) {
     SetInterest(run, *c, false);
     if (c->param.bDrainedEvent) Callback(*c, SOCK_EVENT_DRAINED);
@@ -177,37 +177,37 @@ void OnConnEvent(ShareRun& run, int32_t i, uint32_t fill, uint32_t events) {
 
 void WatchConn(ShareRun& run, int32_t i, uint32_t fill) {
   ShareRun* r = &run;
-  if (!run.loop.Watch(run.slots[i]->fd.load(), EPOLLOUT,
+  if (!run.loop.Watch(run.slots[i]->Fd(), EPOLLOUT,
                       [r, i, fill](uint32_t events) { OnConnEvent(*r, i, fill, events); })) {
-    run.slots[i]->bConnectFailed.store(1);  // no room in the epoll set: like a failed attempt
+    run.slots[i]->SetAttemptFailed();  // no room in the epoll set: like a failed attempt
   }
 }
 
 void StartDelayedConnect(ShareRun& run, int32_t i, uint32_t fill) {
   CSockConn* c = run.slots[i].get();
   if (!c || run.fills[i] != fill) return;
-  c->nDelayTimer = 0;
+  c->inLoop.nDelayTimer = 0;
   c->ConnectNow();
   WatchConn(run, i, fill);
 }
 
 void AttachInLoop(ShareRun& run, const std::shared_ptr<CSockConn>& c) {
-  int32_t i = c->nSlot.load();
+  int32_t i = c->Slot();
   if (static_cast<size_t>(i) >= run.slots.size()) {
     run.slots.resize(static_cast<size_t>(i) + 1);
     run.fills.resize(static_cast<size_t>(i) + 1);
   }
   run.slots[i] = c;
   uint32_t fill = ++run.fills[i];
-  if (!c->bRunning.load()) return ReleaseInLoop(run, i);  // closed before it was served
+  if (!c->Serving()) return ReleaseInLoop(run, i);  // closed before it was served
   if (c->param.nConnectDelayMs == 0) return WatchConn(run, i, fill);
   ShareRun* r = &run;
-  c->nDelayTimer = run.loop.AddTimer(c->param.nConnectDelayMs, 0, [r, i, fill] { StartDelayedConnect(*r, i, fill); });
+  c->inLoop.nDelayTimer = run.loop.AddTimer(c->param.nConnectDelayMs, 0, [r, i, fill] { StartDelayedConnect(*r, i, fill); });
 }
 
 // A release asked for by the owner; the slot may have been dropped already.
 void ReleaseRequested(ShareRun& run, const std::shared_ptr<CSockConn>& c) {
-  int32_t i = c->nSlot.load();
+  int32_t i = c->Slot();
   if (static_cast<size_t>(i) < run.slots.size() && run.slots[i] == c) ReleaseInLoop(run, i);
 }
 
@@ -251,9 +251,7 @@ void PinInGroup(ShareGroup& g, int32_t gi, const std::shared_ptr<CSockConn>& con
     i = g.nPinTop++;
   }
   ++g.nPinned;
-  conn->nGroup.store(gi);
-  conn->nSlot.store(i);
-  conn->pShareRun.store(g.pRun);
+  conn->Place(gi, i, g.pRun);
   ShareRun* run = g.pRun;
   run->loop.Post([run, conn] { AttachInLoop(*run, conn); });
 }
@@ -280,9 +278,7 @@ int ShareRegister(const std::shared_ptr<CSockConn>& conn) {
     if (!EnsureRunning(g, gi)) return 1;
     g.bReserved[i] = true;
     ++g.nReserved;
-    conn->nGroup.store(gi);
-    conn->nSlot.store(i);
-    conn->pShareRun.store(g.pRun);
+    conn->Place(gi, i, g.pRun);
     ShareRun* run = g.pRun;
     run->loop.Post([run, conn] { AttachInLoop(*run, conn); });
     return 0;
@@ -291,10 +287,10 @@ int ShareRegister(const std::shared_ptr<CSockConn>& conn) {
 }
 
 void ShareRelease(const std::shared_ptr<CSockConn>& conn, bool bWait) {
-  int32_t gi = conn->nGroup.load();
+  int32_t gi = conn->Group();
   if (gi < 0 || conn->Released()) return;
   ShareRun* run = RunOf(*conn);
-  const int32_t i = conn->nSlot.load();
+  const int32_t i = conn->Slot();
   if (t_run == run && static_cast<size_t>(i) < run->slots.size() && run->slots[i] == conn) return ReleaseInLoop(*run, i);
   {
     std::lock_guard<std::mutex> lock(g_groups[gi].lock);
@@ -312,7 +308,7 @@ thread_local std::vector<std::shared_ptr<CSockConn>> t_arms;
 // now waits for EPOLLOUT.
 void FlushArmedInLoop(ShareRun& run, const std::vector<std::shared_ptr<CSockConn>>& conns) {
   for (const auto& c : conns) {
-    if (c->Released() || !c->bConnected.load()) continue;
+    if (c->Released() || !c->Connected()) continue;
     if (!c->FlushOutInLoop()) ArmWriteInLoop(run, *c);
   }
 }
@@ -328,11 +324,11 @@ void CShareArmBatch::Flush() {
   if (t_arms.empty()) return;
   std::vector<std::shared_ptr<CSockConn>> all;
   all.swap(t_arms);
-  std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a->nGroup.load() < b->nGroup.load(); });
+  std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a->Group() < b->Group(); });
   for (size_t i = 0; i < all.size();) {
-    int32_t gi = all[i]->nGroup.load();
+    int32_t gi = all[i]->Group();
     size_t j = i;
-    while (j < all.size() && all[j]->nGroup.load() == gi) ++j;
+    while (j < all.size() && all[j]->Group() == gi) ++j;
     std::vector<std::shared_ptr<CSockConn>> part(all.begin() + static_cast<std::ptrdiff_t>(i),
                                                   all.begin() + static_cast<std::ptrdiff_t>(j));
     std::lock_guard<std::mutex> lock(g_groups[gi].lock);
@@ -347,7 +343,7 @@ void CShareArmBatch::Flush() {
 }
 
 void ShareArmWrite(CSockConn& conn) {
-  int32_t gi = conn.nGroup.load();
+  int32_t gi = conn.Group();
   if (gi < 0) return;
   ShareRun* run = RunOf(conn);
   if (t_run == run) return ArmWriteInLoop(*run, conn);

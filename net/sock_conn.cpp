@@ -53,7 +53,7 @@ size_t SocketOutLimit(int32_t nMaxBuf) {
 }
 
 CSockConn::CSockConn(const SocketParam& p, int fdIn)
-    : param(p), fd(fdIn), framer(p.nMaxBuf), nOutLimit(SocketOutLimit(p.nMaxBuf)) {}
+    : param(p), framer(p.nMaxBuf), fd(fdIn), nOutLimit(SocketOutLimit(p.nMaxBuf)) {}
 
 CSockConn::~CSockConn() {
   int f = fd.exchange(-1);
@@ -104,7 +104,7 @@ int CSockConn::SendParts(const void* head, int32_t headLen, const void* body, in
   const auto* h = static_cast<const uint8_t*>(head);
   const auto* b = static_cast<const uint8_t*>(body);
   size_t sent = 0;
-  if (bHandOver && !bConnected.load()) return -1;  // nothing is queued before the connection is up
+  if (bHandOver && !Connected()) return -1;  // nothing is queued before the connection is up
   if (out.size() == nOutOff && (!bHandOver || ShareOnOwnLoop(*this))) {
     iovec parts[2] = {{const_cast<uint8_t*>(h), static_cast<size_t>(headLen)},
                       {const_cast<uint8_t*>(b), static_cast<size_t>(bodyLen)}};
@@ -117,7 +117,7 @@ int CSockConn::SendParts(const void* head, int32_t headLen, const void* body, in
       return len;
     }
     // Before the connection is up nothing is queued: the attempt may fail.
-    if (n < 0 && (errno != EAGAIN || !bConnected.load())) return static_cast<int>(n);
+    if (n < 0 && (errno != EAGAIN || !Connected())) return static_cast<int>(n);
     sent = n > 0 ? static_cast<size_t>(n) : 0;
   }
   size_t rest = static_cast<size_t>(len) - sent;
@@ -203,14 +203,53 @@ void CSockConn::CloseFdInLoop() {
 
 void CSockConn::MarkReleasedInLoop() {
   CloseFdInLoop();
-  std::lock_guard<std::mutex> lock(releaseLock);
-  bReleased.store(1);
-  releasedCv.notify_all();
+  std::vector<std::function<void()>> done;
+  {
+    std::lock_guard<std::mutex> lock(releaseLock);
+    nState.store(static_cast<int32_t>(State::RELEASED));
+    releasedCv.notify_all();
+    done.swap(whenReleased);
+  }
+  for (auto& f : done) f();
+}
+
+void CSockConn::WhenReleased(std::function<void()> done) {
+  {
+    std::lock_guard<std::mutex> lock(releaseLock);
+    if (!Released()) {
+      whenReleased.push_back(std::move(done));
+      return;
+    }
+  }
+  done();
+}
+
+void CSockConn::StopService() {
+  int32_t s = nState.load();
+  while (s != static_cast<int32_t>(State::RELEASED) &&
+         !nState.compare_exchange_weak(s, static_cast<int32_t>(State::STOPPED))) {
+  }
+}
+
+bool CSockConn::SetConnected() {
+  int32_t s = static_cast<int32_t>(State::CONNECTING);
+  return nState.compare_exchange_strong(s, static_cast<int32_t>(State::CONNECTED));
+}
+
+void CSockConn::SetAttemptFailed() {
+  int32_t s = static_cast<int32_t>(State::CONNECTING);
+  nState.compare_exchange_strong(s, static_cast<int32_t>(State::CONNECT_FAILED));
+}
+
+void CSockConn::Place(int32_t group, int32_t slot, void* run) {
+  nGroup.store(group);
+  nSlot.store(slot);
+  pShareRun.store(run);
 }
 
 void CSockConn::WaitReleased() {
   std::unique_lock<std::mutex> lock(releaseLock);
-  auto released = [this] { return bReleased.load() != 0; };
+  auto released = [this] { return Released(); };
   if (releasedCv.wait_for(lock, std::chrono::milliseconds(g_closeReportMs.load()), released)) return;
   // Freeing what the loop may still use would be worse than a late return.
   OutputDebugLine("CMySocket - wait thread exit failed!");

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -55,51 +56,81 @@ class CSockConn : public std::enable_shared_from_this<CSockConn> {
   // any more and none will), writing "CMySocket - wait thread exit failed!"
   // once when that takes longer than the report time.
   void WaitReleased();
-  bool Released() const { return bReleased.load() != 0; }
+  // Runs done once the loop has released the connection: on the loop thread
+  // right after the release, or at once on the calling thread when it is
+  // released already.
+  void WhenReleased(std::function<void()> done);
 
   // Starts the connection attempt (it completes later). Open calls it, or the
   // loop's timer when the connect is delayed.
   void ConnectNow();
+
+  // --- state: one value, moved forward by compare-and-swap ---
+  //   CONNECTING -> CONNECTED | CONNECT_FAILED   (the loop, once the attempt ends)
+  //   any but RELEASED -> STOPPED                (the owner: Close or Detach)
+  //   any -> RELEASED                            (the loop, when it lets go)
+  // A connection the owner stopped gets no callback any more; a released one
+  // has no descriptor.
+  enum class State : int32_t { CONNECTING, CONNECTED, CONNECT_FAILED, STOPPED, RELEASED };
+  State CurrentState() const { return static_cast<State>(nState.load()); }
+  bool Serving() const { State s = CurrentState(); return s != State::STOPPED && s != State::RELEASED; }
+  bool Connected() const { return CurrentState() == State::CONNECTED; }
+  bool AttemptFailed() const { return CurrentState() == State::CONNECT_FAILED; }
+  bool Released() const { return CurrentState() == State::RELEASED; }
+  // The owner wants no more service (Close, Detach). Any thread.
+  void StopService();
+  // The attempt ended; false when the owner stopped the connection meanwhile.
+  // Loop thread.
+  bool SetConnected();
+  void SetAttemptFailed();
+
+  // --- registration (set once by the share table, before the loop sees it) ---
+  void Place(int32_t group, int32_t slot, void* run);
+  int32_t Group() const { return nGroup.load(); }
+  int32_t Slot() const { return nSlot.load(); }
+  void* ShareRunOf() const { return pShareRun.load(); }
+
+  int Fd() const { return fd.load(); }
+  // When the connection attempt started (GetMicroTicks): the connect time is
+  // measured from here to the loop seeing the connection up.
+  uint32_t ConnectStartUs() const { return dwConnectStartUs.load(std::memory_order_relaxed); }
 
   // --- loop thread ---
   // The connection left its group: descriptor closed (reset), waiters woken.
   void MarkReleasedInLoop();
   // Sends queued bytes; true when the output buffer is empty afterwards.
   bool FlushOutInLoop();
-  // Closes the descriptor with a reset (SO_LINGER 0), under the output lock.
-  void CloseFdInLoop();
 
   const SocketParam param;
-  std::atomic<int32_t> fd;
-  // When the connection attempt started (GetMicroTicks): the connect time is
-  // measured from here to the loop seeing the connection up.
-  std::atomic<uint32_t> dwConnectStartUs{0};
-  std::atomic<int32_t> bRunning{1};    // the owner wants it served; cleared by Close or a detach
-  std::atomic<int32_t> bConnected{0};  // the loop saw the connection established
-  std::atomic<int32_t> bReleased{0};   // the loop let go of it
-  std::atomic<int32_t> nGroup{-1};     // share group and slot, set at registration
-  std::atomic<int32_t> nSlot{-1};
-  std::atomic<void*> pShareRun{nullptr};  // the group's run that serves it
-  CFramer framer;                      // loop thread (or the framing-only owner)
-
-  // Loop-thread state.
-  uint64_t nDelayTimer = 0;       // the pending delayed connect, 0 when none
-  int32_t nEmptyReads = 0;        // empty or failed receives in a row
-  std::atomic<int32_t> bConnectFailed{0};  // the attempt failed; no event follows
-  bool bWriteWatched = false;     // EPOLLOUT is in the loop's interest set
+  CFramer framer;  // loop thread (or the framing-only owner)
+  // What only the loop thread touches.
+  struct LoopState {
+    uint64_t nDelayTimer = 0;    // the pending delayed connect, 0 when none
+    int32_t nEmptyReads = 0;     // empty or failed receives in a row
+    bool bWriteWatched = false;  // EPOLLOUT is in the loop's interest set
+  } inLoop;
 
  private:
   bool WaitRoom(int fdNow, uint32_t timeoutMs);
   void DropForBacklog();
+  // Closes the descriptor with a reset (SO_LINGER 0), under the output lock.
+  void CloseFdInLoop();
 
+  std::atomic<int32_t> nState{static_cast<int32_t>(State::CONNECTING)};
+  std::atomic<int32_t> fd;
+  std::atomic<uint32_t> dwConnectStartUs{0};
+  std::atomic<int32_t> nGroup{-1};  // share group and slot, set at registration
+  std::atomic<int32_t> nSlot{-1};
+  std::atomic<void*> pShareRun{nullptr};  // the group's run that serves it
   std::mutex outLock;  // guards out, nOutOff, bWriteArmed and the descriptor's closing
   std::condition_variable outDrained;
   std::vector<uint8_t> out;
   size_t nOutOff = 0;
   bool bWriteArmed = false;  // the loop has been asked to drain the buffer
   const size_t nOutLimit;
-  std::mutex releaseLock;
+  std::mutex releaseLock;  // guards whenReleased and the release's waking
   std::condition_variable releasedCv;
+  std::vector<std::function<void()>> whenReleased;
 };
 
 // Bytes a connection may hold unsent before it is dropped as not reading.

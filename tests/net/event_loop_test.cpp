@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 
 #include "net/event_loop.h"
 
@@ -93,5 +94,24 @@ TEST(EventLoopTest, PeriodicTimerCancelsItselfAndPostAfterRunIsRefused) {
   EXPECT_FALSE(loop.Post([&] { ++late; }));
   EXPECT_EQ(late, 0);
 }
+
+#ifndef NDEBUG
+// Debug builds: a loop-thread-only call from another thread while the loop
+// runs stops the process and names the call.
+TEST(EventLoopDeathTest, TimerAddedFromAnotherThreadWhileRunningStops) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        CEventLoop loop;
+        loop.Post([&] {
+          std::thread other([&] { loop.AddTimer(1, 0, [] {}); });
+          other.join();
+          loop.Quit();
+        });
+        loop.Run();
+      },
+      "AddTimer called off the loop thread");
+}
+#endif
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -173,6 +174,46 @@ TEST_F(SocketTest, SixtyFifthSocketStartsASecondShareThread) {
   EXPECT_TRUE(probes[SHARE_GROUP_SIZE]->WaitFor(SOCK_EVENT_CONNECTED, 2, kWait));
   for (auto& s : socks) s->Close();
   EXPECT_TRUE(WaitUntil([] { return ShareThreadCount() == 0; }, kWait));
+  for (auto& p : probes) EXPECT_EQ(p->Count(SOCK_EVENT_CLOSED), 0);
+}
+
+// Connections pinned to a group are served by its loop beyond its 64 table
+// slots: no new thread, and the loop keeps serving them after every table
+// slot has closed. Closing with a completion callback releases all of them
+// at once; each callback runs once, after its connection is gone.
+TEST_F(SocketTest, PinnedSocketsRideTheirGroupsLoopAndCloseWithOneWait) {
+  ASSERT_TRUE(WaitUntil([] { return ShareThreadCount() == 0; }, kWait)) << "sockets of another test still open";
+  constexpr int kTable = SHARE_GROUP_SIZE;
+  constexpr int kPinned = 10;
+  std::vector<std::unique_ptr<CMySocket>> socks;
+  std::vector<std::unique_ptr<CSocketProbe>> probes;
+  for (int i = 0; i < kTable + kPinned; ++i) {
+    socks.push_back(std::make_unique<CMySocket>());
+    probes.push_back(std::make_unique<CSocketProbe>());
+    SocketParam p = probes[i]->ConnectParam(server.Port());
+    if (i >= kTable) p.nShareGroup = 0;
+    ASSERT_EQ(socks[i]->Open(p), 0);
+  }
+  for (auto& p : probes) ASSERT_TRUE(p->WaitFor(SOCK_EVENT_CONNECTED, 1, kWait));
+  ASSERT_TRUE(server.WaitForConnections(kTable + kPinned, kWait));
+  for (auto& sk : socks) EXPECT_EQ(sk->ShareGroup(), 0);
+  EXPECT_EQ(ShareThreadCount(), 1);
+
+  std::atomic<int32_t> done{0};
+  for (int i = 0; i < kTable; ++i) socks[i]->Close([&] { done.fetch_add(1); });
+  ASSERT_TRUE(WaitUntil([&] { return done.load() == kTable; }, kWait));
+  // The pinned ones are still served by the same loop.
+  Bytes packet = BuildTextPacket("{\"OPERATION\":\"KEEPALIVE\"}");
+  EXPECT_EQ(socks[kTable]->Send(packet.data(), static_cast<int32_t>(packet.size()), 0), static_cast<int>(packet.size()));
+  EXPECT_TRUE(server.WaitForOperation(CONN_ANY, "KEEPALIVE", 1, kWait));
+  EXPECT_EQ(ShareThreadCount(), 1);
+
+  for (int i = kTable; i < kTable + kPinned; ++i) socks[i]->Close([&] { done.fetch_add(1); });
+  socks[0]->Close([&] { done.fetch_add(1); });  // nothing to release: runs at once
+  ASSERT_TRUE(WaitUntil([&] { return done.load() == kTable + kPinned + 1; }, kWait));
+  for (auto& sk : socks) EXPECT_FALSE(sk->IsOpen());
+  EXPECT_TRUE(WaitUntil([] { return ShareThreadCount() == 0; }, kWait));
+  EXPECT_FALSE(WaitUntil([&] { return done.load() > kTable + kPinned + 1; }, 200));
   for (auto& p : probes) EXPECT_EQ(p->Count(SOCK_EVENT_CLOSED), 0);
 }
 
