@@ -1,26 +1,8 @@
 #include "device/dev_q5.h"
-#include "net/json_read.h"
-
-namespace {
-
-// A reply's envelope: the request's operation, RESPONSE with ERRORCODE 0 and
-// the request's PARAMETER/SERIAL copied with whatever type it had (null when
-// absent).
-Json::Value ReplyEnvelope(const Json::Value& request, const char* module, const char* operation) {
-  Json::Value reply;
-  reply["SESSION"] = "";
-  reply["MODULE"] = module;
-  reply["OPERATION"] = operation;
-  Json::Value& resp = reply["RESPONSE"];
-  resp["ERRORCODE"] = 0;
-  resp["SERIAL"] = JsonMember(JsonMember(request, "PARAMETER"), "SERIAL");
-  return reply;
-}
-
-}  // namespace
+#include "net/reply_envelope.h"
 
 void CDevQ5::ReplyCalendar(const Json::Value& request) {
-  Json::Value reply = ReplyEnvelope(request, "STORM", "GETCALENDAR");
+  Json::Value reply = BuildReplyEnvelope(request, "STORM", "GETCALENDAR");
   Json::Value& resp = reply["RESPONSE"];
   resp["COUNT"] = 1;
   resp["CALENDER"].append("2016050500000000");
@@ -28,7 +10,7 @@ void CDevQ5::ReplyCalendar(const Json::Value& request) {
 }
 
 void CDevQ5::ReplyFileList(const Json::Value& request) {
-  Json::Value reply = ReplyEnvelope(request, "STORM", "QUERYFILELIST");
+  Json::Value reply = BuildReplyEnvelope(request, "STORM", "QUERYFILELIST");
   Json::Value& resp = reply["RESPONSE"];
   resp["SENDFILECOUNT"] = 1;
   resp["LASTRECORD"] = 1;
@@ -40,7 +22,7 @@ void CDevQ5::ReplyFileList(const Json::Value& request) {
 }
 
 void CDevQ5::ReplyVersionInfo(const Json::Value& request) {
-  Json::Value reply = ReplyEnvelope(request, "DEVEMM", "GETDEVVERSIONINFO");
+  Json::Value reply = BuildReplyEnvelope(request, "DEVEMM", "GETDEVVERSIONINFO");
   reply["RESPONSE"]["DEVINFO"]["DEVNAME"] = "NONAME";
   SendReply(reply, 0);
 }

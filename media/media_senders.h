@@ -26,4 +26,4 @@ constexpr int32_t LIVE_MAX_CHUNK = LIVE_PACKET_BUF - PACKET_HEAD_LEN;  // 999,98
 constexpr int32_t DOWNLOAD_BLOCK = 8000;
 constexpr int32_t PLAYBACK_BLOCK = 8000;
 constexpr int32_t TALK_PAYLOAD = 80;
-constexpr uint32_t TALK_PERIOD_MS = 200;
+#include "net/media_timing.h"

@@ -23,10 +23,17 @@ FrameStep FrameNext(int32_t kind, const uint8_t* p, int32_t avail, int32_t* fram
 }
 
 // Packets of the signalling header; a refused header ends the stream, there is
-// no resynchronisation.
-FrameStep FrameNextNapi(const uint8_t* p, int32_t avail, int32_t* frameLen) {
+// no resynchronisation. The header check bounds a packet to FRAMER_MAX_PACKET
+// bytes, and a packet is never shorter than its 12-byte header.
+FrameStep FrameNextPacket(const uint8_t* p, int32_t avail, PacketInfo* info) {
   if (avail < PACKET_HEAD_LEN) return FRAME_STEP_STOP;
+  if (!ParsePacketHead(p, info)) return FRAME_STEP_REFUSE;
+  return info->nPacketLen > avail ? FRAME_STEP_STOP : FRAME_STEP_DELIVER;
+}
+
+FrameStep FrameNextNapi(const uint8_t* p, int32_t avail, int32_t* frameLen) {
   PacketInfo info;
-  if (!ParsePacketHead(p, &info)) return FRAME_STEP_REFUSE;
-  return FrameWhenWhole(info.nPacketLen, avail, frameLen);
+  FrameStep step = FrameNextPacket(p, avail, &info);
+  if (step == FRAME_STEP_DELIVER) *frameLen = info.nPacketLen;
+  return step;
 }

@@ -46,8 +46,8 @@ def audio(payload, channel=b"1"):
     return channel + b"0wb" + struct.pack("<HH", 0, len(payload)) + payload
 
 
-def framer_input(kind, stream, limit=(0, 0), repeats=1, switch=False, seed=0x12345678):
-    ctl = bytes([kind, limit[0], limit[1], (repeats - 1) | (8 if switch else 0)]) + struct.pack("<I", seed)
+def framer_input(kind, stream, limit=(0, 0), repeats=1, packets=False, seed=0x12345678):
+    ctl = bytes([kind, limit[0], limit[1], (repeats - 1) | (8 if packets else 0)]) + struct.pack("<I", seed)
     return ctl + stream
 
 
@@ -66,7 +66,8 @@ def packet_head_seeds():
 
 def framer_seeds():
     # Byte 0 picks: 0 detection, 1 signalling packets, 2 tagged, 3 "99dc",
-    # 4 0x7E (no framing), 5 a kind outside the table.
+    # 4 0x7E (no framing), 5 a kind outside the table; packets=True feeds the
+    # stream through FeedPackets.
     napi = signal({"MODULE": "CERTIFICATE", "OPERATION": "CONNECT", "RESPONSE": {"ERRORCODE": 0}})
     talk = packet(b"\x11" * 40, ntype=5, channel=1, flag=0x20)
     return {
@@ -78,6 +79,8 @@ def framer_seeds():
         "99dc": framer_input(3, b"99dc0003abc99dc  -1" + b"99dc0010"),
         "7e": framer_input(4, b"\x7e\x01\x02\x03"),
         "unknown-kind": framer_input(5, b"no framing here", limit=(2, 20)),
+        "packets-in-place": framer_input(1, napi + talk + packet(b"v" * 3000, ntype=2), repeats=3, packets=True),
+        "packets-refused": framer_input(1, napi + b"GET / HTTP/1.1\r\n\r\n", packets=True),
     }
 
 

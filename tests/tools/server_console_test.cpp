@@ -85,19 +85,6 @@ TEST(ServerConsole, QueriesGoToTheirModules) {
   EXPECT_EQ(FindRequestForm(CMD_KICK), nullptr);
 }
 
-TEST(ServerConsole, AnswersCopyTheSerialOrCarryNull) {
-  Json::Value msg;
-  msg["PARAMETER"]["SERIAL"] = "abc";
-  EXPECT_EQ(WriteCompactJson(BuildAnswer("EVEM", "SENDALARMINFO", msg)),
-            "{\"MODULE\":\"EVEM\",\"OPERATION\":\"SENDALARMINFO\",\"RESPONSE\":{\"ERRORCODE\":0,\"SERIAL\":\"abc\"},"
-            "\"SESSION\":\"\"}");
-  Json::Value none;
-  none["OPERATION"] = "CONNECT";
-  EXPECT_EQ(WriteCompactJson(BuildAnswer("CERTIFICATE", "CONNECT", none)),
-            "{\"MODULE\":\"CERTIFICATE\",\"OPERATION\":\"CONNECT\",\"RESPONSE\":{\"ERRORCODE\":0,\"SERIAL\":null},"
-            "\"SESSION\":\"\"}");
-}
-
 TEST(ServerConsole, CommandLineOptions) {
   ServerOptions opt;
   CLI::App app("", "zel-server");

@@ -4,6 +4,7 @@
 
 #include "net/json_read.h"
 #include "net/json_writer.h"
+#include "tools/server/printable.h"
 #include "tools/server/requests.h"
 #include "tools/server/server.h"
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "net/json_read.h"
-#include "tools/server/packet_stream.h"
+#include "tools/server/printable.h"
 
 DeviceRecord& CDeviceRegistry::Get(const std::string& id) {
   auto [it, bNew] = devices.try_emplace(id);

@@ -1,7 +1,9 @@
 #include "tools/server/media_handler.h"
 
 #include "net/json_read.h"
+#include "net/reply_envelope.h"
 #include "tools/server/answer_delay.h"
+#include "tools/server/printable.h"
 #include "tools/server/requests.h"
 #include "tools/server/server.h"
 
@@ -42,7 +44,7 @@ bool CMediaHandler::OnCreateStream(CConnection& conn, const Json::Value& msg) {
     CountStarted(rec);
     return true;
   }
-  Json::Value answer = BuildAnswer("CERTIFICATE", "CREATESTREAM", msg);
+  Json::Value answer = BuildReplyEnvelope(msg, "CERTIFICATE", "CREATESTREAM");
   answer["RESPONSE"]["STREAMNAME"] = name;
   auto send = [this, name, answer = std::move(answer)](CConnection& c, int64_t heldMs) {
     return SendStreamAnswer(c, name, answer, heldMs);
@@ -85,7 +87,7 @@ bool CMediaHandler::RefuseStream(CConnection& conn, const Json::Value& msg, cons
     srv.CloseWhenSent(conn, "stream not requested");
     return false;
   }
-  Json::Value answer = BuildAnswer("CERTIFICATE", "CREATESTREAM", msg);
+  Json::Value answer = BuildReplyEnvelope(msg, "CERTIFICATE", "CREATESTREAM");
   answer["RESPONSE"]["ERRORCODE"] = CREATESTREAM_REFUSED;
   answer["RESPONSE"]["STREAMNAME"] = name;
   if (srv.Options().streamDelay.Holds()) srv.SetReading(conn, false);

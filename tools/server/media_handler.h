@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/media_timing.h"
 #include "net/packet.h"
 
 class CServer;
@@ -12,7 +13,6 @@ struct StreamRecord;
 
 // Talk audio the server sends back: 80 bytes of silence every 200 ms.
 constexpr int32_t TALK_PAYLOAD_BYTES = 80;
-constexpr uint32_t TALK_PERIOD_MS = 200;
 // A talk packet is skipped while this many bytes wait to be sent.
 constexpr size_t TALK_MAX_BACKLOG = 65536;
 // ERRORCODE of the CREATESTREAM answer to a stream the server did not request.

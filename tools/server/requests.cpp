@@ -1,6 +1,5 @@
 #include "tools/server/requests.h"
 
-#include "net/json_read.h"
 #include "tools/server/stream_table.h"
 
 namespace {
@@ -50,16 +49,5 @@ Json::Value BuildRequest(const ConsoleCommand& cmd, int32_t nSerial, const std::
     param["CMD"] = 0;
     param["SSRC"] = cmd.nChannel;
   }
-  return msg;
-}
-
-Json::Value BuildAnswer(const char* szModule, const char* szOperation, const Json::Value& message) {
-  Json::Value msg(Json::objectValue);
-  msg["SESSION"] = "";
-  msg["MODULE"] = szModule;
-  msg["OPERATION"] = szOperation;
-  Json::Value& resp = msg["RESPONSE"];
-  resp["ERRORCODE"] = 0;
-  resp["SERIAL"] = JsonMember(JsonMember(message, "PARAMETER"), "SERIAL");
   return msg;
 }

@@ -25,8 +25,3 @@ const RequestForm* FindRequestForm(int32_t nVerb);
 // STREAMNAME. Pure function.
 Json::Value BuildRequest(const ConsoleCommand& cmd, int32_t nSerial, const std::string& szStream,
                          const std::string& szIpPort);
-
-// The server's answer to a device message: SESSION "", the MODULE and
-// OPERATION given, RESPONSE with ERRORCODE 0 and SERIAL copied from the
-// message's PARAMETER (null when it has none).
-Json::Value BuildAnswer(const char* szModule, const char* szOperation, const Json::Value& message);

@@ -8,8 +8,10 @@
 
 #include "net/json_read.h"
 #include "net/json_writer.h"
+#include "net/packet.h"
+#include "net/socket_setup.h"
 #include "tools/server/packet_log.h"
-#include "tools/server/sock_util.h"
+#include "tools/server/printable.h"
 
 namespace {
 constexpr size_t SERVER_SCRATCH_BYTES = 256 * 1024;
@@ -104,7 +106,7 @@ void CServer::CloseListener() {
 void CServer::ApplyReceiveBuffer() {
   int32_t n = switches.nRecvBuf;
   for (int fd : {nListenFd, nMediaListenFd})
-    if (fd >= 0 && n > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &n, sizeof n);
+    if (fd >= 0) SetReceiveBuffer(fd, n);
 }
 
 std::string CServer::MediaAddressFor(const CConnection& conn) const {
@@ -179,7 +181,7 @@ void CServer::OnAcceptable(int listenFd) {
     conn->szLocalIp = LocalIp(fd);
     conn->nOpenedMs = CEventLoop::NowMs();
     conn->bReadPaused = switches.bPauseNew;
-    if (switches.nRecvBuf > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &switches.nRecvBuf, sizeof switches.nRecvBuf);
+    SetReceiveBuffer(fd, switches.nRecvBuf);
     bool bWatched = !switches.bRefuseNew &&
                     loop.Watch(fd, conn->bReadPaused ? 0 : EV_READ, [this, id](uint32_t ev) { OnConnEvent(id, ev); });
     if (!bWatched) {
@@ -214,14 +216,14 @@ void CServer::OnConnEvent(uint64_t id, uint32_t events) {
   CConnection* conn = Conn(id);
   if (!conn) return;
   if (events & EPOLLOUT) {
-    int32_t r = conn->Flush();
-    if (r == SEND_FAILED) {
+    OutputResult r = conn->Flush();
+    if (r == OUTPUT_FAILED) {
       conn->bPeerGone = true;
       CloseConn(*conn, "send failed");
       return;
     }
-    if (r == SEND_DONE && conn->bCloseWhenSent) return FinishClose(*conn);
-    if (r == SEND_DONE) WantWrite(*conn, false);
+    if (r == OUTPUT_DRAINED && conn->bCloseWhenSent) return FinishClose(*conn);
+    if (r == OUTPUT_DRAINED) WantWrite(*conn, false);
   }
   if (conn->bCloseWhenSent) return;
   if (conn->bReadPaused && (events & (EPOLLHUP | EPOLLERR))) {
@@ -233,7 +235,7 @@ void CServer::OnConnEvent(uint64_t id, uint32_t events) {
 
 void CServer::ReadConn(CConnection& conn) {
   for (int round = 0; round < SERVER_READS_PER_EVENT; round++) {
-    long n = RecvSome(conn.fd, scratch.data(), scratch.size());
+    ssize_t n = RecvNoWait(conn.fd, scratch.data(), scratch.size());
     if (n < 0 && WouldBlock(errno)) return;
     if (n <= 0) {
       const char* why = n == 0 ? nullptr : strerror(errno);
@@ -243,9 +245,9 @@ void CServer::ReadConn(CConnection& conn) {
     counters.nBytesIn += static_cast<uint64_t>(n);
     conn.nBytesIn += static_cast<uint64_t>(n);
     if (pLog) pLog->OnBytes(conn.nId, n);
-    int32_t r = conn.in.Feed(scratch.data(), static_cast<size_t>(n),
-                             [&](const PacketInfo& info, const uint8_t* p) { return OnPacket(conn, info, p); });
-    if (r == FEED_BAD) return ReportMalformed(conn, "refused packet header", conn.in.BadSample());
+    FeedTarget target{this, &conn};
+    int32_t r = conn.in.FeedPackets(scratch.data(), static_cast<size_t>(n), &CServer::OnFramed, &target);
+    if (r == FEED_BAD) return ReportMalformed(conn, "refused packet header", RefusedSample(conn.in));
     if (conn.bClosed || r == FEED_STOP) return;
     if (!CountHeld(conn)) return;
     if (static_cast<size_t>(n) < scratch.size()) return;
@@ -290,6 +292,17 @@ void CServer::CloseIdle() {
   }
 }
 
+bool CServer::OnFramed(void* ctx, const PacketInfo& info, const uint8_t* packet) {
+  auto* target = static_cast<FeedTarget*>(ctx);
+  return target->pServer->OnPacket(*target->pConn, info, packet);
+}
+
+// The refused header as the report shows it, "..." when more had arrived.
+std::string CServer::RefusedSample(const CFramer& framer) {
+  const std::string& bytes = framer.RefusedBytes();
+  return PrintableSample(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), FRAMER_REFUSED_SHOWN);
+}
+
 bool CServer::OnPacket(CConnection& conn, const PacketInfo& info, const uint8_t* packet) {
   counters.nPacketsIn++;
   conn.nPacketsIn++;
@@ -329,14 +342,14 @@ void CServer::SetReading(CConnection& conn, bool bOn) {
 bool CServer::SendPacket(CConnection& conn, const uint8_t* p, size_t n) {
   if (conn.bClosed) return false;
   bool bWasIdle = conn.Backlog() == 0;
-  int32_t r = conn.Send(p, n);
-  if (r == SEND_QUEUED && bWasIdle) WantWrite(conn, true);
-  if (r == SEND_FAILED) {
+  OutputResult r = conn.Send(p, n);
+  if (r == OUTPUT_WOULD_BLOCK && bWasIdle) WantWrite(conn, true);
+  if (r == OUTPUT_FAILED) {
     conn.bPeerGone = true;
     CloseConn(conn, "send failed");
   }
-  if (r == SEND_OVERFLOW) CloseConn(conn, "peer reads too slowly (" + std::to_string(conn.Backlog()) + " bytes waiting)");
-  return r == SEND_DONE || r == SEND_QUEUED;
+  if (r == OUTPUT_OVER_BOUND) CloseConn(conn, "peer reads too slowly (" + std::to_string(conn.Backlog()) + " bytes waiting)");
+  return r == OUTPUT_DRAINED || r == OUTPUT_WOULD_BLOCK;
 }
 
 bool CServer::SendMessage(CConnection& conn, const Json::Value& msg) {

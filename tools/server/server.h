@@ -120,6 +120,13 @@ class CServer {
   void PauseAccepting(int err);
   void OnConnEvent(uint64_t id, uint32_t events);
   void ReadConn(CConnection& conn);
+  // What ReadConn hands its connection's framer for the packet sink.
+  struct FeedTarget {
+    CServer* pServer;
+    CConnection* pConn;
+  };
+  static bool OnFramed(void* ctx, const PacketInfo& info, const uint8_t* packet);
+  static std::string RefusedSample(const CFramer& framer);
   bool OnPacket(CConnection& conn, const PacketInfo& info, const uint8_t* packet);
   bool OnSignalPacket(CConnection& conn, const PacketInfo& info, const uint8_t* packet);
   void WantWrite(CConnection& conn, bool bWant);

@@ -4,7 +4,9 @@
 
 #include "net/json_read.h"
 #include "net/json_writer.h"
+#include "net/reply_envelope.h"
 #include "tools/server/answer_delay.h"
+#include "tools/server/printable.h"
 #include "tools/server/requests.h"
 #include "tools/server/server.h"
 
@@ -65,7 +67,7 @@ bool CSignalHandler::OnConnect(CConnection& conn, const Json::Value& msg) {
   if (id.empty()) {
     srv.Out().Line("login without DSNO from " + conn.szPeer + ": " + MessageText(msg));
     if (!srv.Switches().bAnswerConnect) return true;
-    Json::Value answer = BuildAnswer("CERTIFICATE", "CONNECT", msg);
+    Json::Value answer = BuildReplyEnvelope(msg, "CERTIFICATE", "CONNECT");
     answer["RESPONSE"]["ERRORCODE"] = 1;
     srv.AnswerAfter(conn, delay,
                     [this, answer = std::move(answer)](CConnection& c, int64_t) { return srv.Answer(c, answer); });
@@ -79,7 +81,7 @@ bool CSignalHandler::OnConnect(CConnection& conn, const Json::Value& msg) {
     srv.Out().Event("login " + Printable(id) + " from " + conn.szPeer + " (not answered)");
     return true;
   }
-  Json::Value answer = BuildAnswer("CERTIFICATE", "CONNECT", msg);
+  Json::Value answer = BuildReplyEnvelope(msg, "CERTIFICATE", "CONNECT");
   int32_t code = srv.Switches().nConnectError;
   if (code != 0) answer["RESPONSE"]["ERRORCODE"] = code;
   srv.AnswerAfter(conn, delay, [this, id, code, answer = std::move(answer)](CConnection& c, int64_t heldMs) {
@@ -112,7 +114,7 @@ bool CSignalHandler::SendLoginAnswer(CConnection& conn, const std::string& id, i
 bool CSignalHandler::OnKeepAlive(CConnection& conn, const Json::Value& msg) {
   srv.Counters().nKeepAlives++;
   if (conn.pDevice) conn.pDevice->nKeepAlives++;
-  return srv.Answer(conn, BuildAnswer("CERTIFICATE", "KEEPALIVE", msg));
+  return srv.Answer(conn, BuildReplyEnvelope(msg, "CERTIFICATE", "KEEPALIVE"));
 }
 
 bool CSignalHandler::OnGps(CConnection& conn, const Json::Value& msg) {
@@ -127,7 +129,7 @@ bool CSignalHandler::OnGps(CConnection& conn, const Json::Value& msg) {
                     " S=" + std::to_string(fix.nS) + " T=" + Printable(fix.szT));
   }
   if (!srv.Options().bReplyToUploads) return true;
-  return srv.Answer(conn, BuildAnswer("DEVEMM", "SPI", msg));
+  return srv.Answer(conn, BuildReplyEnvelope(msg, "DEVEMM", "SPI"));
 }
 
 bool CSignalHandler::OnAlarm(CConnection& conn, const Json::Value& msg) {
@@ -142,7 +144,7 @@ bool CSignalHandler::OnAlarm(CConnection& conn, const Json::Value& msg) {
                     " name=" + Printable(JsonText(JsonMember(param, "ALARMNAME"))));
   }
   if (!srv.Options().bReplyToUploads) return true;
-  Json::Value answer = BuildAnswer("EVEM", "SENDALARMINFO", msg);
+  Json::Value answer = BuildReplyEnvelope(msg, "EVEM", "SENDALARMINFO");
   answer["RESPONSE"]["ALARMUID"] = JsonMember(param, "ALARMUID");
   return srv.Answer(conn, answer);
 }

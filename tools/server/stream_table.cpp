@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "tools/server/packet_stream.h"
+#include "tools/server/printable.h"
 
 const char* StreamKindName(int32_t nKind) {
   switch (nKind) {

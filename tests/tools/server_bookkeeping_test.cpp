@@ -1,44 +1,16 @@
-// Cutting received bytes into packets, recognising frame-file chunks in live
-// media, and the bookkeeping that matches replies and names recordings.
+// Recognising frame-file chunks in live media, and the bookkeeping that
+// matches replies and names recordings.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "tests/support/debug_capture.h"
 #include "tools/server/chunk_probe.h"
-#include "tools/server/packet_stream.h"
 #include "tools/server/pending_requests.h"
 #include "tools/server/recorder.h"
 #include "tools/server/stream_table.h"
 
 namespace {
-std::string Packet(int32_t type, int32_t channel, const std::string& payload) {
-  std::string p(PACKET_HEAD_LEN, '\0');
-  WritePacketHead(reinterpret_cast<uint8_t*>(p.data()), type, channel, static_cast<int32_t>(payload.size()));
-  return p + payload;
-}
-
-struct Seen {
-  int32_t nType;
-  int32_t nChannel;
-  std::string payload;
-};
-
-int32_t FeedAll(CPacketStream& s, const std::string& bytes, std::vector<Seen>* seen, size_t step) {
-  int32_t r = FEED_OK;
-  for (size_t off = 0; off < bytes.size() && r == FEED_OK; off += step) {
-    std::string part = bytes.substr(off, step);
-    r = s.Feed(reinterpret_cast<const uint8_t*>(part.data()), part.size(), [&](const PacketInfo& i, const uint8_t* p) {
-      seen->push_back({i.nType, i.nChannel,
-                       std::string(reinterpret_cast<const char*>(p) + i.nHeadLen, static_cast<size_t>(i.nDataLen))});
-      return true;
-    });
-  }
-  return r;
-}
-
 // A 24-byte H264 chunk header, extension and payload.
 std::string H264Chunk(bool bKey, const std::string& ext, const std::string& payload) {
   std::string c = bKey ? "00dcH264" : "01dcH264";
@@ -51,80 +23,6 @@ std::string H264Chunk(bool bKey, const std::string& ext, const std::string& payl
   return c + ext + payload;
 }
 }  // namespace
-
-TEST(ServerFraming, PacketsComeOutWholeHoweverTheBytesArrive) {
-  std::string ext(1, '\x10');  // one extension word: a 16-byte header
-  ext += std::string(PACKET_HEAD_LEN - 1, '\0');
-  std::string extended = Packet(0, 0, "{}");
-  extended[0] = 0x10;
-  extended.insert(PACKET_HEAD_LEN, "EXT!");
-  std::string bytes = Packet(0, 0, std::string("{\"A\":1}") + '\0') + Packet(2, 3, std::string(70000, 'v')) +
-                      extended + Packet(5, 0, "") + Packet(5, 1, "tail");
-  for (size_t step : {bytes.size(), size_t{1}, size_t{7}, size_t{4096}}) {
-    CPacketStream s;
-    std::vector<Seen> seen;
-    ASSERT_EQ(FeedAll(s, bytes, &seen, step), FEED_OK) << step;
-    ASSERT_EQ(seen.size(), 5u) << step;
-    EXPECT_EQ(seen[0].payload, std::string("{\"A\":1}") + '\0');
-    EXPECT_EQ(seen[1].nType, 2);
-    EXPECT_EQ(seen[1].nChannel, 3);
-    EXPECT_EQ(seen[1].payload, std::string(70000, 'v'));
-    EXPECT_EQ(seen[2].payload, "{}");  // the extension word is skipped
-    EXPECT_EQ(seen[3].payload, "");
-    EXPECT_EQ(seen[4].payload, "tail");
-    EXPECT_EQ(s.Held(), 0u);
-  }
-}
-
-TEST(ServerFraming, RefusedHeadersStopTheStream) {
-  DebugCapture capture;  // the header check writes its own line
-  std::vector<Seen> seen;
-  CPacketStream garbage;
-  std::string g = "GET / HTTP/1.1\r\nHost: xyz\r\n\r\n";
-  EXPECT_EQ(FeedAll(garbage, g, &seen, g.size()), FEED_BAD);
-  EXPECT_EQ(garbage.BadSample(), "GET / HTTP/1.1\\x0D\\x0AHost: xy...");
-  CPacketStream slow;  // the header completes across feeds: the sample still starts at it
-  EXPECT_EQ(FeedAll(slow, g, &seen, 5), FEED_BAD);
-  EXPECT_EQ(slow.BadSample(), "GET / HTTP/1.1\\x0D");
-
-  CPacketStream tooLong;
-  std::string head = Packet(2, 0, "");
-  head[4] = 0x00, head[5] = 0x5B, head[6] = static_cast<char>(0x8D), head[7] = static_cast<char>(0x81);  // 6000001
-  EXPECT_EQ(FeedAll(tooLong, Packet(0, 0, "{}") + head, &seen, 5), FEED_BAD);
-  EXPECT_EQ(seen.size(), 1u);  // the good packet before it was delivered
-  EXPECT_TRUE(capture.Has("napi - data length error, data len = 6000001"));
-
-  // Byte 0 equal to 8 marks a header as acceptable whatever bytes 8-11 hold.
-  CPacketStream marked;
-  std::string m = Packet(5, 0, "ab");
-  m[0] = 8;
-  m[8] = 'x';
-  seen.clear();
-  EXPECT_EQ(FeedAll(marked, m, &seen, 1), FEED_OK);
-  EXPECT_EQ(seen.size(), 1u);
-}
-
-TEST(ServerFraming, HandlerCanStopAndHeldBytesAreBounded) {
-  CPacketStream s;
-  std::string bytes = Packet(5, 0, "a") + Packet(5, 0, "b");
-  int n = 0;
-  EXPECT_EQ(s.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
-                   [&](const PacketInfo&, const uint8_t*) { return ++n < 1; }),
-            FEED_STOP);
-  EXPECT_EQ(n, 1);
-
-  // A big packet is held while it arrives, and only up to its own length.
-  CPacketStream big;
-  std::string p = Packet(2, 0, std::string(3000000, 'x')) + Packet(5, 0, "next");
-  std::vector<Seen> seen;
-  FeedAll(big, p.substr(0, 1000000), &seen, 1000000);
-  EXPECT_EQ(big.Held(), 1000000u);
-  FeedAll(big, p.substr(1000000), &seen, 250000);
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[0].payload.size(), 3000000u);
-  EXPECT_EQ(seen[1].payload, "next");
-  EXPECT_EQ(big.Held(), 0u);
-}
 
 TEST(ServerMedia, ChunksAreRecognisedInAllThreeLayouts) {
   std::string key = H264Chunk(true, "EXTN", std::string("\x00\x00\x00\x01\x67payload", 12));

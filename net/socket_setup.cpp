@@ -1,4 +1,4 @@
-#include "tools/server/sock_util.h"
+#include "net/socket_setup.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -9,6 +9,23 @@
 
 #include <cstring>
 
+int OpenTcpSocket() { return socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); }
+
+bool SetNoDelay(int fd) {
+  int one = 1;
+  return setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
+}
+
+bool SetResetOnClose(int fd) {
+  linger lg{1, 0};
+  return setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg) == 0;
+}
+
+bool SetReceiveBuffer(int fd, int32_t bytes) {
+  if (bytes <= 0) return true;
+  return setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
+}
+
 int OpenListener(const std::string& ip, uint16_t port, std::string* error, bool bReusePort) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -17,7 +34,7 @@ int OpenListener(const std::string& ip, uint16_t port, std::string* error, bool 
     *error = "not an IPv4 address: " + ip;
     return -1;
   }
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  int fd = OpenTcpSocket();
   if (fd < 0) {
     *error = std::string("socket: ") + strerror(errno);
     return -1;
@@ -37,24 +54,23 @@ int OpenListener(const std::string& ip, uint16_t port, std::string* error, bool 
   return fd;
 }
 
-uint16_t LocalPort(int fd) {
-  sockaddr_in addr{};
-  socklen_t len = sizeof addr;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
-  return ntohs(addr.sin_port);
-}
-
 int AcceptConnection(int listenFd, std::string* peer) {
   sockaddr_in addr{};
   socklen_t len = sizeof addr;
   int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) return -1;
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  SetNoDelay(fd);
   char text[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
   *peer = std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));
   return fd;
+}
+
+uint16_t LocalPort(int fd) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  return ntohs(addr.sin_port);
 }
 
 std::string LocalIp(int fd) {
@@ -66,20 +82,20 @@ std::string LocalIp(int fd) {
   return text;
 }
 
-long RecvSome(int fd, uint8_t* buf, size_t len) {
+ssize_t RecvNoWait(int fd, void* buf, size_t len) {
   ssize_t n;
   do {
-    n = recv(fd, buf, len, 0);
+    n = recv(fd, buf, len, MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
-  return static_cast<long>(n);
+  return n;
 }
 
-long SendSome(int fd, const uint8_t* buf, size_t len) {
+ssize_t SendNoWait(int fd, const void* data, size_t len) {
   ssize_t n;
   do {
-    n = send(fd, buf, len, MSG_NOSIGNAL);
+    n = send(fd, data, len, MSG_NOSIGNAL | MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
-  return static_cast<long>(n);
+  return n;
 }
 
 bool WouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK; }
