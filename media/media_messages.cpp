@@ -5,6 +5,7 @@
 
 #include "media/stream_slot.h"
 #include "net/json_read.h"
+#include "net/reply_envelope.h"
 
 bool ReadStreamName(const Json::Value& request, char* out) {
   std::string name;
@@ -16,13 +17,9 @@ bool ReadStreamName(const Json::Value& request, char* out) {
 
 Json::Value BuildMediaReply(const Json::Value& request, const char* op, const char* szStreamName, bool bSession,
                             int32_t nFileSize) {
-  Json::Value reply;
-  if (bSession) reply["SESSION"] = "";
-  reply["MODULE"] = "MEDIASTREAMMODEL";
-  reply["OPERATION"] = op;
+  Json::Value reply = BuildReplyEnvelope(request, "MEDIASTREAMMODEL", op);
+  if (!bSession) reply.removeMember("SESSION");
   Json::Value& response = reply["RESPONSE"];
-  response["ERRORCODE"] = 0;
-  response["SERIAL"] = JsonMember(JsonMember(request, "PARAMETER"), "SERIAL");
   response["STREAMNAME"] = szStreamName;
   if (nFileSize > 0) response["FILESIZE"] = nFileSize;
   return reply;

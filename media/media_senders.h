@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "net/media_timing.h"  // TALK_PAYLOAD, TALK_PERIOD_MS
 #include "net/packet.h"
 
 struct StreamSlot;
@@ -25,5 +26,3 @@ constexpr int32_t LIVE_MAX_CHUNK = LIVE_PACKET_BUF - PACKET_HEAD_LEN;  // 999,98
 
 constexpr int32_t DOWNLOAD_BLOCK = 8000;
 constexpr int32_t PLAYBACK_BLOCK = 8000;
-constexpr int32_t TALK_PAYLOAD = 80;
-#include "net/media_timing.h"

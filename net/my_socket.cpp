@@ -1,8 +1,6 @@
 #include "net/my_socket.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,18 +8,14 @@
 
 #include "net/share_table.h"
 #include "net/sock_conn.h"
+#include "net/socket_setup.h"
 #include "platform/debug_log.h"
 
 namespace {
 
-bool SetNonBlocking(int fd) {
-  int flags = fcntl(fd, F_GETFL, 0);
-  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
-
 // A non-blocking TCP socket bound to the parameters' local address, or -1.
 int MakeStreamSocket(const SocketParam& p) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = OpenTcpSocket();
   if (fd < 0) return -1;
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -33,8 +27,8 @@ int MakeStreamSocket(const SocketParam& p) {
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = htonl(p.nLocalIp);
   local.sin_port = htons(p.nLocalPort);
-  if (p.bNoDelay) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || !SetNonBlocking(fd)) {
+  if (p.bNoDelay) SetNoDelay(fd);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
     close(fd);
     return -1;
   }

@@ -13,6 +13,7 @@
 #include "net/latency_recorder.h"
 #include "net/load_counters.h"
 #include "net/sock_conn.h"
+#include "net/socket_setup.h"
 #include "platform/debug_log.h"
 #include "platform/pub_call.h"
 
@@ -148,8 +149,8 @@ bool DeliverFrame(void* ctx, uint8_t* frame, int32_t len) {
 }
 
 void ServeReadable(ShareRun& run, int32_t i, uint32_t fill, CSockConn& c) {
-  ssize_t n = recv(c.Fd(), run.recvBuf.get(), SHARE_RECV_SIZE, MSG_DONTWAIT);
-  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  ssize_t n = RecvNoWait(c.Fd(), run.recvBuf.get(), SHARE_RECV_SIZE);
+  if (n < 0 && WouldBlock(errno)) return;
   if (n <= 0) {
     if (++c.inLoop.nEmptyReads > kMaxEmptyReads) Drop(run, i, c, fill);
     return;

@@ -14,6 +14,7 @@
 
 #include "net/local_ports.h"
 #include "net/share_table.h"
+#include "net/socket_setup.h"
 #include "net/traffic_counters.h"
 #include "platform/debug_log.h"
 #include "platform/sleep.h"
@@ -53,7 +54,7 @@ size_t SocketOutLimit(int32_t nMaxBuf) {
 }
 
 CSockConn::CSockConn(const SocketParam& p, int fdIn)
-    : param(p), framer(p.nMaxBuf), fd(fdIn), nOutLimit(SocketOutLimit(p.nMaxBuf)) {}
+    : param(p), framer(p.nMaxBuf), fd(fdIn), out(SocketOutLimit(p.nMaxBuf)) {}
 
 CSockConn::~CSockConn() {
   int f = fd.exchange(-1);
@@ -67,7 +68,7 @@ bool CSockConn::WaitRoom(int fdNow, uint32_t timeoutMs) {
   {
     std::unique_lock<std::mutex> lock(outLock);
     if (!outDrained.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                             [this] { return out.size() == nOutOff || fd.load() < 0; }))
+                             [this] { return out.Empty() || fd.load() < 0; }))
       return false;
   }
   pollfd pfd{fdNow, POLLOUT, 0};
@@ -86,7 +87,7 @@ int CSockConn::Send(const void* data, int32_t len, uint32_t timeoutMs, bool bHan
 
 int32_t CSockConn::Unsent() {
   std::lock_guard<std::mutex> lock(outLock);
-  return static_cast<int32_t>(out.size() - nOutOff);
+  return static_cast<int32_t>(out.Pending());
 }
 
 int CSockConn::SendParts(const void* head, int32_t headLen, const void* body, int32_t bodyLen, uint32_t timeoutMs,
@@ -105,7 +106,7 @@ int CSockConn::SendParts(const void* head, int32_t headLen, const void* body, in
   const auto* b = static_cast<const uint8_t*>(body);
   size_t sent = 0;
   if (bHandOver && !Connected()) return -1;  // nothing is queued before the connection is up
-  if (out.size() == nOutOff && (!bHandOver || ShareOnOwnLoop(*this))) {
+  if (out.Empty() && (!bHandOver || ShareOnOwnLoop(*this))) {
     iovec parts[2] = {{const_cast<uint8_t*>(h), static_cast<size_t>(headLen)},
                       {const_cast<uint8_t*>(b), static_cast<size_t>(bodyLen)}};
     msghdr msg{};
@@ -120,19 +121,18 @@ int CSockConn::SendParts(const void* head, int32_t headLen, const void* body, in
     if (n < 0 && (errno != EAGAIN || !Connected())) return static_cast<int>(n);
     sent = n > 0 ? static_cast<size_t>(n) : 0;
   }
-  size_t rest = static_cast<size_t>(len) - sent;
-  if (out.size() - nOutOff + rest > nOutLimit) {
+  bool bKept;
+  if (sent < static_cast<size_t>(headLen)) {
+    bKept = out.Append(h + sent, static_cast<size_t>(headLen) - sent, b, static_cast<size_t>(bodyLen));
+  } else {
+    size_t bodySent = sent - static_cast<size_t>(headLen);
+    bKept = out.Append(b + bodySent, static_cast<size_t>(bodyLen) - bodySent);
+  }
+  if (!bKept) {
     lock.unlock();
     DropForBacklog();
     return 0;
   }
-  if (nOutOff > 0 && nOutOff >= out.size() / 2) {
-    out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(nOutOff));
-    nOutOff = 0;
-  }
-  if (sent < static_cast<size_t>(headLen)) out.insert(out.end(), h + sent, h + headLen);
-  size_t bodySent = sent > static_cast<size_t>(headLen) ? sent - static_cast<size_t>(headLen) : 0;
-  if (bodyLen > 0) out.insert(out.end(), b + bodySent, b + bodyLen);
   CountBytesSent(len);
   bool bArm = !bWriteArmed;
   bWriteArmed = true;
@@ -162,7 +162,7 @@ bool CSockConn::WaitSent(uint32_t timeoutMs) {
       std::lock_guard<std::mutex> lock(outLock);
       int f = fd.load();
       if (f < 0 || ioctl(f, SIOCOUTQ, &queued) != 0) return false;
-      queued += static_cast<int>(out.size() - nOutOff);
+      queued += static_cast<int>(out.Pending());
     }
     if (queued == 0) return true;
     if (waited >= timeoutMs) return false;
@@ -170,21 +170,13 @@ bool CSockConn::WaitSent(uint32_t timeoutMs) {
   }
 }
 
+// Drained, or failed (the read side reports a failed connection): either way
+// nothing is left to write.
 bool CSockConn::FlushOutInLoop() {
   std::lock_guard<std::mutex> lock(outLock);
   int f = fd.load();
-  while (f >= 0 && nOutOff < out.size()) {
-    ssize_t n = send(f, out.data() + nOutOff, out.size() - nOutOff, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n <= 0) {
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno == EAGAIN) return false;
-      break;  // the connection failed: the read side reports it
-    }
-    nOutOff += static_cast<size_t>(n);
-  }
-  out.clear();
-  if (out.capacity() > 65536) std::vector<uint8_t>().swap(out);
-  nOutOff = 0;
+  if (f >= 0 && out.WriteTo(f) == OUTPUT_WOULD_BLOCK) return false;
+  out.Clear();
   bWriteArmed = false;
   outDrained.notify_all();
   return true;
@@ -195,8 +187,7 @@ void CSockConn::CloseFdInLoop() {
   int f = fd.exchange(-1);
   outDrained.notify_all();
   if (f < 0) return;
-  linger lg{1, 0};
-  setsockopt(f, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+  SetResetOnClose(f);
   shutdown(f, SHUT_RDWR);
   close(f);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/framer.h"
+#include "net/output_buffer.h"
 #include "net/socket_param.h"
 
 // One outgoing TCP connection, from one CMySocket::Open to its release. The
@@ -122,12 +123,10 @@ class CSockConn : public std::enable_shared_from_this<CSockConn> {
   std::atomic<int32_t> nGroup{-1};  // share group and slot, set at registration
   std::atomic<int32_t> nSlot{-1};
   std::atomic<void*> pShareRun{nullptr};  // the group's run that serves it
-  std::mutex outLock;  // guards out, nOutOff, bWriteArmed and the descriptor's closing
+  std::mutex outLock;  // guards out, bWriteArmed and the descriptor's closing
   std::condition_variable outDrained;
-  std::vector<uint8_t> out;
-  size_t nOutOff = 0;
+  COutputBuffer out;
   bool bWriteArmed = false;  // the loop has been asked to drain the buffer
-  const size_t nOutLimit;
   std::mutex releaseLock;  // guards whenReleased and the release's waking
   std::condition_variable releasedCv;
   std::vector<std::function<void()>> whenReleased;

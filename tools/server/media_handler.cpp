@@ -157,7 +157,7 @@ void CMediaHandler::SendTalk(const std::string& name) {
   CConnection* conn = rec->nConnId ? srv.Conn(rec->nConnId) : nullptr;
   if (!conn) return StopTalk(*rec);
   if (conn->Backlog() > TALK_MAX_BACKLOG) return;  // the device is not reading: skip this one
-  uint8_t packet[PACKET_HEAD_LEN + TALK_PAYLOAD_BYTES] = {};
-  WritePacketHead(packet, NTYPE_TALK, 0, TALK_PAYLOAD_BYTES);
+  uint8_t packet[PACKET_HEAD_LEN + TALK_PAYLOAD] = {};
+  WritePacketHead(packet, NTYPE_TALK, 0, TALK_PAYLOAD);
   if (srv.SendPacket(*conn, packet, sizeof packet)) rec->nTalkSent++;
 }

@@ -12,7 +12,6 @@ class CConnection;
 struct StreamRecord;
 
 // Talk audio the server sends back: 80 bytes of silence every 200 ms.
-constexpr int32_t TALK_PAYLOAD_BYTES = 80;
 // A talk packet is skipped while this many bytes wait to be sent.
 constexpr size_t TALK_MAX_BACKLOG = 65536;
 // ERRORCODE of the CREATESTREAM answer to a stream the server did not request.
