@@ -11,13 +11,14 @@
 class IMediaHost;
 
 // A device's 50 media stream slots and what the server's media requests and
-// controls do with them: claims, media connections, sender threads, the
-// reaping of streams that never started, and the stop at the device's end.
+// controls do with them: claims, media connections, the senders, the reaping
+// of streams that never started, and the stop at the device's end.
 //
-// Threads: requests and controls arrive on the device's signalling thread
-// (one at a time, so claims never race each other); each media connection's
-// callbacks run on its share thread; Reap on the driver thread; StopAll on
-// the operator's thread; senders on their own threads.
+// Threads: requests and controls arrive on the device's signalling loop (one
+// at a time, so claims never race each other); each media connection's
+// callbacks and its sender run on the loop that serves it, which is the
+// signalling loop unless that connection had gone when the stream opened;
+// Reap on the driver thread; StopAll on the operator's thread.
 class CStreamSet : public IStreamSet {
  public:
   explicit CStreamSet(IMediaHost& device);

@@ -6,7 +6,7 @@
 //      touches a slot, and each handler's result is checked exactly;
 //   1  a listener that accepts but never answers: CREATESTREAM goes out on
 //      the device's share threads while the handlers run;
-//   2  the same listener, answering CREATESTREAM at once: sender threads
+//   2  the same listener, answering CREATESTREAM at once: senders
 //      start, run and must all have ended when Shutdown returns.
 // The rest is lines (split at '\n', at most kMaxLines). A line "REAP" moves
 // the tick past the start time-out and lets the device take back every slot
@@ -84,7 +84,7 @@ constexpr int kKinds = 4;
 // stays readable). Lines come from every thread. The device echoes every
 // signalling text it receives to the debug channel, so an input line may read
 // "dev - talk thread exit." too: start and exit lines count only when a
-// sender thread writes them, never the fuzzing thread.
+// sender (on a share thread) writes them, never the fuzzing thread.
 class CLineCounter : public IDebugSink {
  public:
   std::thread::id fuzzThread;
