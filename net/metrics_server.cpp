@@ -1,5 +1,7 @@
 #include "net/metrics_server.h"
 
+#include "net/socket_setup.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
@@ -42,22 +44,17 @@ bool CMetricsServer::Listen(const std::string& hostPort, std::string* why) {
   std::string host;
   uint16_t port = 0;
   if (!ParseAddress(hostPort, &host, &port, why)) return false;
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-  socklen_t len = sizeof a;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 16) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    *why = "cannot listen for metrics on " + hostPort + " (" + strerror(errno) + ")";
+  std::string error;
+  int fd = OpenListener(host, port, &error);
+  uint16_t bound = fd >= 0 ? LocalPort(fd) : 0;
+  if (fd < 0 || bound == 0) {
+    int err = errno;
     if (fd >= 0) close(fd);
+    *why = "cannot listen for metrics on " + hostPort + " (" + strerror(err) + ")";
     return false;
   }
   nListenFd = fd;
-  nPort = ntohs(a.sin_port);
+  nPort = bound;
   return true;
 }
 
@@ -101,7 +98,7 @@ void CMetricsServer::Stop() {
 
 void CMetricsServer::OnAcceptable() {
   for (;;) {
-    int fd = accept4(nListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int fd = AcceptConnection(nListenFd, nullptr);
     if (fd < 0) return;
     Client& c = clients[fd];
     c.fd = fd;

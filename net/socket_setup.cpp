@@ -62,7 +62,7 @@ int AcceptConnection(int listenFd, std::string* peer) {
   SetNoDelay(fd);
   char text[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-  *peer = std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));
+  if (peer) *peer = std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));
   return fd;
 }
 

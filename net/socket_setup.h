@@ -24,7 +24,7 @@ bool SetReceiveBuffer(int fd, int32_t bytes);
 int OpenListener(const std::string& ip, uint16_t port, std::string* error, bool bReusePort = false);
 // Accepts one connection, non-blocking, close-on-exec and without Nagle's
 // delay. Returns the descriptor, or -1 with errno set (EAGAIN when none is
-// waiting). peer gets "ip:port".
+// waiting). peer (may be null) gets "ip:port".
 int AcceptConnection(int listenFd, std::string* peer);
 
 // The port a bound socket has, 0 when it cannot be read.
