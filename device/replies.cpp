@@ -1,4 +1,4 @@
-#include "device/dev_q5.h"
+#include "device/signal_session.h"
 #include "net/json_read.h"
 
 namespace {
@@ -19,7 +19,7 @@ Json::Value ReplyEnvelope(const Json::Value& request, const char* module, const 
 
 }  // namespace
 
-void CDevQ5::ReplyCalendar(const Json::Value& request) {
+void CSignalSession::ReplyCalendar(const Json::Value& request) {
   Json::Value reply = ReplyEnvelope(request, "STORM", "GETCALENDAR");
   Json::Value& resp = reply["RESPONSE"];
   resp["COUNT"] = 1;
@@ -27,7 +27,7 @@ void CDevQ5::ReplyCalendar(const Json::Value& request) {
   SendReply(reply, 0);
 }
 
-void CDevQ5::ReplyFileList(const Json::Value& request) {
+void CSignalSession::ReplyFileList(const Json::Value& request) {
   Json::Value reply = ReplyEnvelope(request, "STORM", "QUERYFILELIST");
   Json::Value& resp = reply["RESPONSE"];
   resp["SENDFILECOUNT"] = 1;
@@ -39,7 +39,7 @@ void CDevQ5::ReplyFileList(const Json::Value& request) {
   SendReply(reply, 0);
 }
 
-void CDevQ5::ReplyVersionInfo(const Json::Value& request) {
+void CSignalSession::ReplyVersionInfo(const Json::Value& request) {
   Json::Value reply = ReplyEnvelope(request, "DEVEMM", "GETDEVVERSIONINFO");
   reply["RESPONSE"]["DEVINFO"]["DEVNAME"] = "NONAME";
   SendReply(reply, 0);
