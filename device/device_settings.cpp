@@ -15,12 +15,23 @@ std::string CutText(const char* src, size_t size) {
 
 CDeviceSettings::CDeviceSettings() : current(std::make_shared<const DeviceSettings>()) {}
 
+std::shared_ptr<const DeviceSettings> CDeviceSettings::Snapshot() const {
+  std::lock_guard<std::mutex> lock(readLock);
+  return current;
+}
+
 template <class Edit>
 void CDeviceSettings::Update(Edit edit) {
-  std::lock_guard<std::mutex> lock(writeLock);
-  auto next = std::make_shared<DeviceSettings>(*current.load(std::memory_order_relaxed));
-  edit(*next);
-  current.store(std::move(next), std::memory_order_release);
+  std::lock_guard<std::mutex> write(writeLock);
+  // Only writers change current, so the writer reads it without readLock.
+  auto fresh = std::make_shared<DeviceSettings>(*current);
+  edit(*fresh);
+  std::shared_ptr<const DeviceSettings> next = std::move(fresh);
+  {
+    std::lock_guard<std::mutex> read(readLock);
+    current.swap(next);
+  }
+  // next now holds the settings replaced; readers that still use them keep them.
 }
 
 void CDeviceSettings::SetProperties(const DeviceProperties& p) {

@@ -1,5 +1,4 @@
 #pragma once
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -25,15 +24,20 @@ struct DeviceSettings {
 // thread (the driver once per Tick, the media streams, the statistics) while
 // the operator replaces them.
 //
-// Threads: every method is safe from any thread. Readers never wait for a
-// writer; writers are serialised among themselves, each copying the current
-// value, changing the copy and publishing it whole.
+// Threads: every method is safe from any thread. Writers are serialised
+// among themselves, each copying the current value, changing the copy and
+// publishing it whole; a reader waits at most for the exchange of one
+// pointer. (The pointer is guarded by a mutex rather than held in a
+// std::atomic<std::shared_ptr>: libstdc++ 12 ends that one's load with a
+// relaxed release of its internal lock, so a reader's read of the pointer is
+// not ordered before the next store, and ThreadSanitizer reports the race.)
 class CDeviceSettings {
  public:
   CDeviceSettings();
 
   // The settings now; they stay as they are for as long as they are held.
-  std::shared_ptr<const DeviceSettings> Snapshot() const { return current.load(std::memory_order_acquire); }
+  // Copies a pointer: no allocation.
+  std::shared_ptr<const DeviceSettings> Snapshot() const;
 
   void SetProperties(const DeviceProperties& p);
   // The register server: its host text (cut to 79 bytes), port and resolved
@@ -55,6 +59,7 @@ class CDeviceSettings {
   template <class Edit>
   void Update(Edit edit);
 
-  std::mutex writeLock;  // serialises the writers
-  std::atomic<std::shared_ptr<const DeviceSettings>> current;
+  std::mutex writeLock;          // serialises the writers
+  mutable std::mutex readLock;   // guards current against its exchange
+  std::shared_ptr<const DeviceSettings> current;  // written under both locks
 };

@@ -5,7 +5,6 @@
 #include "net/load_counters.h"
 #include "net/packet.h"
 #include "platform/debug_log.h"
-#include "platform/tick.h"
 
 namespace {
 
