@@ -11,8 +11,7 @@ constexpr double kKeepAlivePeriodSec = 15;
 
 void AddExpectedRates(const CDevQ5& dev, uint32_t passPauseMs, ExpectedRates* sum) {
   if (!dev.IsOnline()) return;
-  std::shared_ptr<const DeviceSettings> s = dev.Settings();
-  const DeviceProperties& p = s->props;
+  const DeviceProperties p = dev.GetProperties();
   double passSec = passPauseMs / 1000.0;
   if (p.bGps == 1) sum->dGps += 1 / kGpsPeriodSec;
   sum->dKeepAlives += 1 / kKeepAlivePeriodSec;

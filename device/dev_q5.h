@@ -38,7 +38,7 @@ class CDevQ5 : public IMediaHost {
 
   // --- settings (any thread) ---
   std::shared_ptr<const DeviceSettings> Settings() const { return settings.Snapshot(); }
-  DeviceProperties GetProperties() const { return Settings()->props; }
+  DeviceProperties GetProperties() const { return settings.Properties(); }
   void SetProperties(const DeviceProperties& p) { settings.SetProperties(p); }
   // The register server: its host text, port and resolved address (0 when
   // it has none: connects then fail and are retried).

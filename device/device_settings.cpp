@@ -20,6 +20,11 @@ std::shared_ptr<const DeviceSettings> CDeviceSettings::Snapshot() const {
   return current;
 }
 
+DeviceProperties CDeviceSettings::Properties() const {
+  std::lock_guard<std::mutex> lock(readLock);
+  return current->props;
+}
+
 template <class Edit>
 void CDeviceSettings::Update(Edit edit) {
   std::lock_guard<std::mutex> write(writeLock);

@@ -38,6 +38,9 @@ class CDeviceSettings {
   // The settings now; they stay as they are for as long as they are held.
   // Copies a pointer: no allocation.
   std::shared_ptr<const DeviceSettings> Snapshot() const;
+  // The seven behaviour values alone, copied without holding on to the
+  // settings: what a Tick and the statistics read of every device.
+  DeviceProperties Properties() const;
 
   void SetProperties(const DeviceProperties& p);
   // The register server: its host text (cut to 79 bytes), port and resolved

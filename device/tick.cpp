@@ -2,9 +2,8 @@
 #include "device/upload_burst.h"
 
 void CDevQ5::Tick() {
-  // One snapshot of the settings serves the whole Tick.
-  std::shared_ptr<const DeviceSettings> s = settings.Snapshot();
-  const DeviceProperties& props = s->props;
+  // One copy of the behaviour values serves the whole Tick.
+  const DeviceProperties props = settings.Properties();
   uint32_t now = schedule.Advance();
   // Automatic offline: the connection is closed silently; reconnection follows.
   session.AutoOfflineIfDue(now, props.nAutoOffline);
