@@ -27,8 +27,8 @@ CFleet::~CFleet() {
 // many log in together, their uploads spread evenly over every period.
 std::unique_ptr<CDevQ5> CFleet::MakeDevice() {
   auto dev = std::make_unique<CDevQ5>();
-  dev->nDevType = 0;
-  dev->nUploadPhaseMs.store(nDevicesMade++ * 2654435769u);
+  dev->SetDevType(0);
+  dev->Schedule().SetUploadPhase(nDevicesMade++ * 2654435769u);
   return dev;
 }
 
@@ -76,7 +76,7 @@ bool CFleet::RowInfo(int32_t row, FleetRowInfo& info) const {
   const FleetRow& r = rows[static_cast<size_t>(row)];
   info.label = r.label;
   info.nImage = r.nImage;
-  info.bOnline = r.pDevice->bOnline.load() ? 1 : 0;
+  info.bOnline = r.pDevice->IsOnline() ? 1 : 0;
   return true;
 }
 
@@ -86,7 +86,7 @@ std::vector<FleetRowInfo> CFleet::Snapshot() const {
   for (size_t i = 0; i < rows.size(); ++i) {
     out[i].label = rows[i].label;
     out[i].nImage = rows[i].nImage;
-    out[i].bOnline = rows[i].pDevice->bOnline.load() ? 1 : 0;
+    out[i].bOnline = rows[i].pDevice->IsOnline() ? 1 : 0;
   }
   return out;
 }
@@ -101,10 +101,11 @@ std::string CFleet::StatusText(int32_t row) const {
   std::lock_guard<std::mutex> lock(rowsLock);
   if (row < 0 || static_cast<size_t>(row) >= rows.size()) return std::string();
   const CDevQ5& dev = *rows[static_cast<size_t>(row)].pDevice;
-  int32_t alarms = static_cast<int32_t>(dev.nSosUid.load() - dev.nSosUidBase.load());
+  const DeviceCounters& counters = dev.Counters();
+  int32_t alarms = static_cast<int32_t>(counters.nSosUid.load() - counters.nSosUidBase.load());
   char text[96];
-  snprintf(text, sizeof text, "%s, gps: %d alarm: %d", dev.bOnline.load() ? "online" : "offline",
-           dev.nGpsSent.load(), alarms);
+  snprintf(text, sizeof text, "%s, gps: %d alarm: %d", dev.IsOnline() ? "online" : "offline",
+           counters.nGpsSent.load(), alarms);
   return text;
 }
 
@@ -123,14 +124,14 @@ FleetStats CFleet::Stats() const {
     st.nDevices = static_cast<int32_t>(rows.size());
     for (const FleetRow& row : rows) {
       const CDevQ5& dev = *row.pDevice;
-      if (dev.bOnline.load())
+      if (dev.IsOnline())
         ++st.nOnline;
-      else if (dev.bWantOnline.load())
+      else if (dev.WantsOnline())
         ++st.nConnecting;
       else
         ++st.nOffline;
-      st.nGpsSent += dev.nGpsSent.load(std::memory_order_relaxed);
-      st.nAlarmsSent += dev.nAlarmsSent.load(std::memory_order_relaxed);
+      st.nGpsSent += dev.Counters().nGpsSent.load(std::memory_order_relaxed);
+      st.nAlarmsSent += dev.Counters().nAlarmsSent.load(std::memory_order_relaxed);
       if (const IStreamSet* streams = dev.Streams()) streams->CountClaimed(st.nStreams);
       AddExpectedRates(dev, nPassPauseMs.load(), &st.expected);
     }

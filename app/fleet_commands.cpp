@@ -9,6 +9,7 @@
 #include "app/preflight.h"
 #include "app/settings_file.h"
 #include "net/json_read.h"
+#include "net/resolve.h"
 #include "platform/debug_log.h"
 
 namespace {
@@ -79,7 +80,7 @@ int32_t CFleet::AddDevices(const std::string& baseId, int32_t count, std::string
     dev->SetId(ids[static_cast<size_t>(i)].c_str());
     dev->SetFramePath(vf.c_str());
     FleetRow& row = fresh[static_cast<size_t>(i)];
-    row.label = dev->szId;
+    row.label = dev->Id();
     row.pDevice = std::move(dev);
   }
   AppendRows(fresh);
@@ -136,7 +137,7 @@ bool CFleet::GoOnline(const std::vector<int32_t>& selection, std::string* pWhy, 
   }
   for (CDevQ5* dev : targets) {
     dev->SetServer(address.c_str(), port, ip);
-    if (!sourceAddrs.empty()) dev->nLocalAddr.store(sourceAddrs[nNextSource++ % sourceAddrs.size()]);
+    if (!sourceAddrs.empty()) dev->Session().SetLocalAddr(sourceAddrs[nNextSource++ % sourceAddrs.size()]);
   }
   if (perSecond > 0) {
     ramp.Add(targets, perSecond);
@@ -221,7 +222,7 @@ int64_t CFleet::OnlineAfter(const std::vector<CDevQ5*>& targets) const {
   int64_t n = static_cast<int64_t>(targets.size()) + ramp.PendingBesides(chosen);
   std::lock_guard<std::mutex> lock(rowsLock);
   for (const FleetRow& row : rows)
-    if (row.pDevice->bWantOnline.load() && !chosen.count(row.pDevice.get())) ++n;
+    if (row.pDevice->WantsOnline() && !chosen.count(row.pDevice.get())) ++n;
   return n;
 }
 

@@ -59,7 +59,7 @@ void CFleet::DriverPass() {
         if (bStopDriver.load() || i >= rows.size()) return;
         FleetRow& row = rows[i];
         dev = row.pDevice.get();
-        int32_t image = dev->bOnline.load() ? 1 : 0;
+        int32_t image = dev->IsOnline() ? 1 : 0;
         if (image != row.nImage) {
           row.nImage = image;
           changed = image;

@@ -57,7 +57,7 @@ int32_t CFleet::LoadAll() {
     dev->SetId(entries[i].id.c_str());
     dev->SetFramePath(vf.c_str());
     dev->SetProperties(entries[i].props);
-    fresh[i].label = dev->szId;
+    fresh[i].label = dev->Id();
     fresh[i].pDevice = std::move(dev);
   }
   AppendRows(fresh);
@@ -92,8 +92,8 @@ bool CFleet::SaveAndRelease() {
   std::vector<ListEntry> entries(doomed.size());
   for (size_t i = 0; i < doomed.size(); ++i) {
     CDevQ5& dev = *doomed[i].pDevice;
-    entries[i].nDevType = dev.nDevType;
-    entries[i].id = dev.szId;
+    entries[i].nDevType = dev.DevType();
+    entries[i].id = dev.Id();
     entries[i].props = dev.GetProperties();
   }
   DestroyDevices(doomed);

@@ -65,9 +65,8 @@ void ConnectDevice(CDevQ5& dev, uint16_t port) {
   dev.SetId("BENCH-0001");
   dev.SetServer("127.0.0.1", port);
   dev.ConnectReg();
-  while (!dev.sigSocket.IsConnected()) SleepMs(1);
-  dev.bOnline.store(1);
-  dev.dwLoginTime.store(GetTickCount());
+  while (!dev.Session().Socket().IsConnected()) SleepMs(1);
+  dev.Session().SetOnlineFlag(1);
 }
 
 void BM_TickGpsAndAllAlarms(benchmark::State& state) {
@@ -75,14 +74,16 @@ void BM_TickGpsAndAllAlarms(benchmark::State& state) {
   SetDebugEnabled(false);
   DrainServer server;
   CDevQ5 dev;
-  dev.bGps.store(1);
-  dev.bAutoUpload.store(1);
-  dev.nUploadInterval.store(10);
+  DeviceProperties props;
+  props.bGps = 1;
+  props.bAutoUpload = 1;
+  props.nUploadInterval = 10;
+  dev.SetProperties(props);
   ConnectDevice(dev, server.Port());
   for (auto _ : state) {
     // Make every period due: the stamps lie 20 s in the past.
     uint32_t past = GetTickCount() - 20000;
-    dev.dwLastGps = dev.dwLastAlarm = dev.dwLastKeepAlive = past;
+    dev.Schedule().SetStamps(past, past, past);
     dev.Tick();
   }
   state.counters["messages/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * 6,
@@ -99,7 +100,7 @@ void BM_DispatchCalendarRequest(benchmark::State& state) {
   CDevQ5 dev;
   ConnectDevice(dev, server.Port());
   const char text[] = "{\"MODULE\":\"STORM\",\"OPERATION\":\"GETCALENDAR\",\"PARAMETER\":{\"SERIAL\":7}}";
-  for (auto _ : state) dev.DispatchSignal(text, sizeof text);
+  for (auto _ : state) dev.Session().DispatchSignal(text, sizeof text);
   state.counters["requests/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
                                                     benchmark::Counter::kIsRate);
   dev.Shutdown();

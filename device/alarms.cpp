@@ -1,5 +1,6 @@
 #include "device/dev_q5.h"
 #include "device/upload_burst.h"
+#include "device/upload_schedule.h"
 #include "net/load_counters.h"
 #include "platform/local_time.h"
 
@@ -11,7 +12,8 @@ Json::Value& AlarmParameter(Json::Value& msg) {
 }
 }  // namespace
 
-void CDevQ5::SendSpeedAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst) {
+void CUploadSchedule::SendSpeedAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst,
+                                     DeviceCounters& counters) {
   Json::Value& par = AlarmParameter(msg);
   par["ALARMTYPE"] = 8;
   par["CMDTYPE"] = 1;
@@ -22,10 +24,11 @@ void CDevQ5::SendSpeedAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurst& b
   par["ALARMNAME"] = "TOO FAST";
   par["RUN"] = 1;
   ++nSpeedAlarmUid;
-  burst.Add(msg, 1, MSG_ALARM, &nAlarmsSent);
+  burst.Add(msg, 1, MSG_ALARM, &counters.nAlarmsSent);
 }
 
-void CDevQ5::SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst) {
+void CUploadSchedule::SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst,
+                                          DeviceCounters& counters) {
   Json::Value& par = AlarmParameter(msg);
   par["ALARMTYPE"] = 4;
   par["CONTINUETIME"] = 10;
@@ -33,16 +36,17 @@ void CDevQ5::SendCustomAlarmPair(Json::Value& msg, int64_t alarmTime, CUploadBur
   par["SNO"] = 2;
   par["ALARMNAME"] = "SOS";
   par["RUN"] = 1;
-  par["ALARMUID"] = Json::UInt(nSosUid.load());
+  par["ALARMUID"] = Json::UInt(counters.nSosUid.load());
   par["CMDTYPE"] = 1;
   // The number moves on only when the start was accepted, so a start that
   // could not be sent is tried again with the same number next cycle.
-  burst.Add(msg, 0, MSG_ALARM, &nAlarmsSent, &nSosUid);
+  burst.Add(msg, 0, MSG_ALARM, &counters.nAlarmsSent, &counters.nSosUid);
   par["CMDTYPE"] = 0;
-  burst.Add(msg, 0, MSG_ALARM, &nAlarmsSent);
+  burst.Add(msg, 0, MSG_ALARM, &counters.nAlarmsSent);
 }
 
-void CDevQ5::SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst) {
+void CUploadSchedule::SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurst& burst,
+                                         DeviceCounters& counters) {
   Json::Value& par = AlarmParameter(msg);
   bool start = (nVideoLostSeq & 1u) != 0;
   par["ALARMTYPE"] = 0;
@@ -54,7 +58,7 @@ void CDevQ5::SendVideoLostAlarm(Json::Value& msg, int64_t alarmTime, CUploadBurs
   par["ALARMUID"] = Json::UInt(start ? nVideoLostSeq : nVideoLostSeq - 1u);
   par["CMDTYPE"] = start ? 1 : 0;
   ++nVideoLostSeq;
-  burst.Add(msg, 0, MSG_ALARM, &nAlarmsSent);
+  burst.Add(msg, 0, MSG_ALARM, &counters.nAlarmsSent);
 }
 
 int CDevQ5::UploadEmergencyAlarm() {
@@ -69,7 +73,7 @@ int CDevQ5::UploadEmergencyAlarm() {
   par["CURRENTTIME"] = Json::Int64(alarmTime);
   par["ALARMNAME"] = "110";
   if (!SendSignalPacket(msg, 2000, 0)) return 1;
-  nAlarmsSent.fetch_add(1);
+  counters.nAlarmsSent.fetch_add(1);
   CountMessage(MSG_ALARM);
   return 0;
 }

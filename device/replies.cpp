@@ -1,7 +1,7 @@
-#include "device/dev_q5.h"
+#include "device/signal_session.h"
 #include "net/reply_envelope.h"
 
-void CDevQ5::ReplyCalendar(const Json::Value& request) {
+void CSignalSession::ReplyCalendar(const Json::Value& request) {
   Json::Value reply = BuildReplyEnvelope(request, "STORM", "GETCALENDAR");
   Json::Value& resp = reply["RESPONSE"];
   resp["COUNT"] = 1;
@@ -9,7 +9,7 @@ void CDevQ5::ReplyCalendar(const Json::Value& request) {
   SendReply(reply, 0);
 }
 
-void CDevQ5::ReplyFileList(const Json::Value& request) {
+void CSignalSession::ReplyFileList(const Json::Value& request) {
   Json::Value reply = BuildReplyEnvelope(request, "STORM", "QUERYFILELIST");
   Json::Value& resp = reply["RESPONSE"];
   resp["SENDFILECOUNT"] = 1;
@@ -21,7 +21,7 @@ void CDevQ5::ReplyFileList(const Json::Value& request) {
   SendReply(reply, 0);
 }
 
-void CDevQ5::ReplyVersionInfo(const Json::Value& request) {
+void CSignalSession::ReplyVersionInfo(const Json::Value& request) {
   Json::Value reply = BuildReplyEnvelope(request, "DEVEMM", "GETDEVVERSIONINFO");
   reply["RESPONSE"]["DEVINFO"]["DEVNAME"] = "NONAME";
   SendReply(reply, 0);

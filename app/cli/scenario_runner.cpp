@@ -62,8 +62,8 @@ std::vector<int32_t> CScenarioRunner::Rows(bool bOffline) const {
     bool want = false;
     bool online = false;
     fleet.WithDevice(row, [&](CDevQ5& d) {
-      want = d.bWantOnline.load() != 0;
-      online = d.bOnline.load() != 0;
+      want = d.WantsOnline();
+      online = d.IsOnline();
     });
     if (bOffline ? !want : online) rows.push_back(row);
   }

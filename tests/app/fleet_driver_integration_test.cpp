@@ -23,7 +23,7 @@ constexpr int kWaitMs = 15000;
 
 uint32_t DeviceNow(const CFleet& fleet, int32_t row) {
   uint32_t now = 0;
-  fleet.WithDevice(row, [&](CDevQ5& d) { now = d.dwNow; });
+  fleet.WithDevice(row, [&](CDevQ5& d) { now = d.Schedule().Now(); });
   return now;
 }
 

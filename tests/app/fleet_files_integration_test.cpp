@@ -48,7 +48,7 @@ TEST(FleetFilesTest, LoadThenSaveGivesTheSameListFileByteForByte) {
   for (int32_t r = 0; r < 3; ++r) {
     fleet.WithDevice(r, [](CDevQ5& d) {
       EXPECT_EQ(d.GetFramePath(), "/f/a.264");
-      EXPECT_EQ(d.bWantOnline.load(), 0);
+      EXPECT_FALSE(d.WantsOnline());
     });
   }
 

@@ -30,9 +30,9 @@ DeviceView View(const CFleet& fleet, int32_t row) {
   DeviceView v;
   fleet.WithDevice(row, [&](CDevQ5& d) {
     v.ip = d.GetServerIp();
-    v.port = d.nServerPort.load();
-    v.bWantOnline = d.bWantOnline.load();
-    v.bOnline = d.bOnline.load();
+    v.port = d.Settings()->nServerPort;
+    v.bWantOnline = d.WantsOnline() ? 1 : 0;
+    v.bOnline = d.IsOnline() ? 1 : 0;
   });
   return v;
 }

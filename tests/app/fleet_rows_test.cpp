@@ -207,20 +207,20 @@ TEST_F(FleetRowsTest, StatusTextCountsGpsAndCustomisedAlarmsSinceCreation) {
   fleet.AddDevices("G", 2);
   EXPECT_EQ(fleet.StatusText(0), "offline, gps: 0 alarm: 0");
   fleet.WithDevice(0, [](CDevQ5& d) {
-    d.bOnline.store(1);
-    d.nGpsSent.store(5);
-    d.nSosUid.store(d.nSosUidBase.load() + 2);
+    d.Session().SetOnlineFlag(1);
+    d.Counters().nGpsSent.store(5);
+    d.Counters().nSosUid.store(d.Counters().nSosUidBase.load() + 2);
   });
   EXPECT_EQ(fleet.StatusText(0), "online, gps: 5 alarm: 2");
   // The alarm numbers wrap around 2^32; the difference does not.
   fleet.WithDevice(1, [](CDevQ5& d) {
-    d.nSosUidBase.store(0xFFFFFFFFu);
-    d.nSosUid.store(3);
+    d.Counters().nSosUidBase.store(0xFFFFFFFFu);
+    d.Counters().nSosUid.store(3);
   });
   EXPECT_EQ(fleet.StatusText(1), "offline, gps: 0 alarm: 4");
   EXPECT_EQ(fleet.StatusText(2), "");
   EXPECT_EQ(fleet.StatusText(-1), "");
-  fleet.WithDevice(0, [](CDevQ5& d) { d.bOnline.store(0); });
+  fleet.WithDevice(0, [](CDevQ5& d) { d.Session().SetOnlineFlag(0); });
 }
 
 TEST_F(FleetRowsTest, StatisticsCountClaimedStreamsByKindAndConnectionStates) {
@@ -236,13 +236,13 @@ TEST_F(FleetRowsTest, StatisticsCountClaimedStreamsByKindAndConnectionStates) {
     claim(d, 0, STREAM_PLAYBACK, 1);
     claim(d, 7, STREAM_TALK, 1);
     claim(d, 8, STREAM_LIVE, 0);  // free slots do not count
-    d.bWantOnline.store(1);
+    d.Session().SetWantOnlineFlag(1);
   });
   fleet.WithDevice(2, [&](CDevQ5& d) {
     claim(d, 49, STREAM_PLAYBACK, 1);
-    d.bOnline.store(1);
-    d.nGpsSent.store(4);
-    d.nAlarmsSent.store(6);
+    d.Session().SetOnlineFlag(1);
+    d.Counters().nGpsSent.store(4);
+    d.Counters().nAlarmsSent.store(6);
   });
   FleetStats st = fleet.Stats();
   EXPECT_EQ(st.nDevices, 3);
@@ -259,11 +259,11 @@ TEST_F(FleetRowsTest, StatisticsCountClaimedStreamsByKindAndConnectionStates) {
   fleet.WithDevice(0, [&](CDevQ5& d) {
     claim(d, 0, STREAM_LIVE, 0);
     claim(d, 7, STREAM_LIVE, 0);
-    d.bWantOnline.store(0);
+    d.Session().SetWantOnlineFlag(0);
   });
   fleet.WithDevice(2, [&](CDevQ5& d) {
     claim(d, 49, STREAM_LIVE, 0);
-    d.bOnline.store(0);
+    d.Session().SetOnlineFlag(0);
   });
 }
 

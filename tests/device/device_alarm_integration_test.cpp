@@ -12,10 +12,10 @@ TEST(DeviceAlarmTest, OneCycleSendsFourMessagesInOrderWithCarriedMembers) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "ALM-1");
-  dev->bGps.store(1);
-  dev->bAutoUpload.store(1);
-  uint32_t speedUid = dev->nSpeedAlarmUid;
-  uint32_t sosUid = dev->nSosUid.load();
+  EditProperties(*dev, [](DeviceProperties& p) { p.bGps = 1; });
+  EditProperties(*dev, [](DeviceProperties& p) { p.bAutoUpload = 1; });
+  uint32_t speedUid = dev->Schedule().SpeedAlarmUid();
+  uint32_t sosUid = dev->Counters().nSosUid.load();
   PassTime(10001);
   dev->Tick();
   ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SENDALARMINFO", 4, 5000));
@@ -39,8 +39,8 @@ TEST(DeviceAlarmTest, OneCycleSendsFourMessagesInOrderWithCarriedMembers) {
   EXPECT_EQ(Par(a[3])["CHANNEL"].asInt(), 4);
   // All alarms of one cycle share the alarm time.
   EXPECT_EQ(Par(a[0])["CURRENTTIME"].asInt64(), Par(a[3])["CURRENTTIME"].asInt64());
-  EXPECT_EQ(dev->nSosUid.load(), sosUid + 1);
-  EXPECT_EQ(dev->nSpeedAlarmUid, speedUid + 1);
+  EXPECT_EQ(dev->Counters().nSosUid.load(), sosUid + 1);
+  EXPECT_EQ(dev->Schedule().SpeedAlarmUid(), speedUid + 1);
   dev->Shutdown();
 }
 
@@ -48,14 +48,14 @@ TEST(DeviceAlarmTest, AutoUploadOffSendsNoPeriodicAlarm) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "ALM-OFF");
-  dev->bAutoUpload.store(0);
-  uint32_t before = dev->dwLastAlarm;
+  EditProperties(*dev, [](DeviceProperties& p) { p.bAutoUpload = 0; });
+  uint32_t before = dev->Schedule().LastAlarm();
   PassTime(15001);
   dev->Tick();
   // The keep-alive of the same tick marks that the tick's messages arrived.
   ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "KEEPALIVE", 1, 5000));
   EXPECT_EQ(srv.OperationCount(CONN_ANY, "SENDALARMINFO"), 0);
-  EXPECT_EQ(dev->dwLastAlarm, before + 10000u);  // the period moved on all the same
+  EXPECT_EQ(dev->Schedule().LastAlarm(), before + 10000u);  // the period moved on all the same
   dev->Shutdown();
 }
 
@@ -63,15 +63,15 @@ TEST(DeviceAlarmTest, VideoLostAlternatesStartAndEndAndUidIsUnsigned) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "VL-1");
-  dev->bAutoUpload.store(1);
-  dev->bSpeedAlarm.store(0);
-  dev->bCustomAlarm.store(0);
-  dev->nVideoLostSeq = 1001;
+  EditProperties(*dev, [](DeviceProperties& p) { p.bAutoUpload = 1; });
+  EditProperties(*dev, [](DeviceProperties& p) { p.bSpeedAlarm = 0; });
+  EditProperties(*dev, [](DeviceProperties& p) { p.bCustomAlarm = 0; });
+  dev->Schedule().SetVideoLostSeq(1001);
   for (int i = 0; i < 3; ++i) {
     PassTime(10001);
     dev->Tick();
   }
-  dev->nVideoLostSeq = 0x80000001u;
+  dev->Schedule().SetVideoLostSeq(0x80000001u);
   PassTime(10001);
   dev->Tick();
   ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SENDALARMINFO", 4, 5000));
@@ -90,16 +90,16 @@ TEST(DeviceAlarmTest, VideoLostAlternatesStartAndEndAndUidIsUnsigned) {
 TEST(DeviceAlarmTest, CustomisedStartThatCouldNotBeSentKeepsItsNumber) {
   CDevQ5 dev;  // never connected: every send fails
   dev.SetId("SOS-1");
-  dev.bOnline.store(1);
-  dev.bAutoUpload.store(1);
-  uint32_t sos = dev.nSosUid.load();
-  uint32_t speed = dev.nSpeedAlarmUid;
-  uint32_t lost = dev.nVideoLostSeq;
+  dev.Session().SetOnlineFlag(1);
+  EditProperties(dev, [](DeviceProperties& p) { p.bAutoUpload = 1; });
+  uint32_t sos = dev.Counters().nSosUid.load();
+  uint32_t speed = dev.Schedule().SpeedAlarmUid();
+  uint32_t lost = dev.Schedule().VideoLostSeq();
   PassTime(10001);
   dev.Tick();
-  EXPECT_EQ(dev.nSosUid.load(), sos);
-  EXPECT_EQ(dev.nSpeedAlarmUid, speed + 1);
-  EXPECT_EQ(dev.nVideoLostSeq, lost + 1);
+  EXPECT_EQ(dev.Counters().nSosUid.load(), sos);
+  EXPECT_EQ(dev.Schedule().SpeedAlarmUid(), speed + 1);
+  EXPECT_EQ(dev.Schedule().VideoLostSeq(), lost + 1);
   // Once connected, the next cycle's pair uses the same number.
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
@@ -111,7 +111,7 @@ TEST(DeviceAlarmTest, CustomisedStartThatCouldNotBeSentKeepsItsNumber) {
   ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SENDALARMINFO", 4, 5000));
   auto a = Alarms(srv, "SOS-1");
   EXPECT_EQ(Par(a[1])["ALARMUID"].asUInt(), sos);
-  EXPECT_EQ(dev.nSosUid.load(), sos + 1);
+  EXPECT_EQ(dev.Counters().nSosUid.load(), sos + 1);
   dev.Shutdown();
 }
 

@@ -11,14 +11,14 @@ TEST(DeviceFaultTest, EveryDeviceLogsInAgainAfterTheServerRestarts) {
   for (int i = 0; i < 5; ++i) devs.push_back(LoggedInDevice(srv, ("RS-" + std::to_string(i)).c_str()));
   srv.CloseListener();
   srv.DropAll();
-  for (auto& d : devs) ASSERT_TRUE(WaitUntil([&] { return d->bOnline.load() == 0; }, 5000));
+  for (auto& d : devs) ASSERT_TRUE(WaitUntil([&] { return !d->IsOnline(); }, 5000));
   // While the server is down, reconnection attempts fail and change nothing.
   PassTime(15001);
   for (auto& d : devs) d->Tick();
   ASSERT_TRUE(srv.Restart());
   PassTime(15001);
   for (auto& d : devs) d->Tick();
-  for (auto& d : devs) EXPECT_TRUE(WaitUntil([&] { return d->bOnline.load() == 1; }, 5000));
+  for (auto& d : devs) EXPECT_TRUE(WaitUntil([&] { return d->IsOnline(); }, 5000));
   EXPECT_EQ(srv.OperationCount(CONN_ANY, "CONNECT"), 10);
   for (auto& d : devs) d->Shutdown();
 }
@@ -38,7 +38,7 @@ TEST(DeviceFaultTest, CorruptHeaderDropsTheConnectionAndTheDeviceReconnects) {
   Bytes good = BuildTextPacket("{\"OPERATION\":\"GETDEVVERSIONINFO\"}");
   bytes.insert(bytes.end(), good.begin(), good.end());
   ASSERT_TRUE(srv.SendRaw(conn, bytes));
-  ASSERT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 0; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return !dev->IsOnline(); }, 5000));
   EXPECT_TRUE(capture.Has("CMySocket - WriteToBuffer failed.!!!!!!!!!!"));
   // The reply left before the drop but may still be on its way to the server.
   EXPECT_TRUE(srv.WaitForOperation(conn, "GETCALENDAR", 1, 5000));
@@ -47,7 +47,7 @@ TEST(DeviceFaultTest, CorruptHeaderDropsTheConnectionAndTheDeviceReconnects) {
   PassTime(15001);
   dev->Tick();
   ASSERT_TRUE(srv.WaitForConnections(2, 5000));
-  EXPECT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 1; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return dev->IsOnline(); }, 5000));
   dev->Shutdown();
 }
 
@@ -58,11 +58,11 @@ TEST(DeviceFaultTest, OversizedPacketClosesWithBufferFullAndTheDeviceReconnects)
   auto dev = LoggedInDevice(srv, "BIG-1");
   int32_t conn = srv.FindDeviceConnection("BIG-1");
   ASSERT_TRUE(srv.SendJsonText(conn, std::string(70000, ' ') + "{}"));
-  ASSERT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 0; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return !dev->IsOnline(); }, 5000));
   EXPECT_TRUE(capture.Has("CMySocket - buffer full, close socket!!!!!"));
   PassTime(15001);
   dev->Tick();
-  EXPECT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 1; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return dev->IsOnline(); }, 5000));
   dev->Shutdown();
 }
 

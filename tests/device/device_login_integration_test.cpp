@@ -1,3 +1,4 @@
+#include "net/resolve.h"
 #include "tests/device/device_test_util.h"
 
 #include "tests/support/debug_capture.h"
@@ -18,7 +19,7 @@ TEST(DeviceLoginTest, LoginIs133ByteTextIn146BytePacketWithMembersInOrder) {
   EXPECT_EQ(p.bytes.size(), 146u);
   EXPECT_EQ(p.info.nDataLen, 134);
   EXPECT_EQ(p.bytes.back(), 0);
-  EXPECT_EQ(dev->bWantOnline.load(), 1);
+  EXPECT_TRUE(dev->WantsOnline());
   dev->Shutdown();
 }
 
@@ -28,8 +29,8 @@ TEST(DeviceLoginTest, ConnectReplyWithErrorCodeStillLogsIn) {
   ASSERT_TRUE(srv.Start());
   uint32_t before = GetTickCount();
   auto dev = LoggedInDevice(srv, "ERR-1");
-  EXPECT_EQ(dev->bOnline.load(), 1);
-  EXPECT_GE(static_cast<int32_t>(dev->dwLoginTime.load() - before), 0);
+  EXPECT_TRUE(dev->IsOnline());
+  EXPECT_GE(static_cast<int32_t>(dev->Session().LoginTime() - before), 0);
   dev->Shutdown();
 }
 
@@ -39,8 +40,8 @@ TEST(DeviceLoginTest, LostConnectionGoesConnectingAndReconnectsAfter15s) {
   auto dev = LoggedInDevice(srv, "LOST-1");
   int32_t conn = srv.FindDeviceConnection("LOST-1");
   ASSERT_TRUE(srv.Drop(conn));
-  ASSERT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 0; }, 5000));
-  EXPECT_EQ(dev->bWantOnline.load(), 1);
+  ASSERT_TRUE(WaitUntil([&] { return !dev->IsOnline(); }, 5000));
+  EXPECT_TRUE(dev->WantsOnline());
   size_t packetsBefore = srv.AllPackets().size();
   dev->Tick();  // within 15 s of the last attempt: nothing happens
   EXPECT_EQ(srv.ConnectionCount(), 1);
@@ -48,7 +49,7 @@ TEST(DeviceLoginTest, LostConnectionGoesConnectingAndReconnectsAfter15s) {
   PassTime(15001);
   dev->Tick();
   ASSERT_TRUE(srv.WaitForConnections(2, 5000));
-  EXPECT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 1; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return dev->IsOnline(); }, 5000));
   EXPECT_EQ(srv.OperationCount(CONN_ANY, "CONNECT"), 2);
   dev->Shutdown();
 }
@@ -70,7 +71,7 @@ TEST(DeviceLoginTest, UnansweredLoginIsClosedAndRetriedEvery15s) {
     ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "CONNECT", attempt, 5000));
     EXPECT_TRUE(srv.WaitForClosed(attempt - 1, 5000));  // the old connection was closed
   }
-  EXPECT_EQ(dev.bOnline.load(), 0);
+  EXPECT_FALSE(dev.IsOnline());
   dev.Shutdown();
 }
 
@@ -78,11 +79,11 @@ TEST(DeviceLoginTest, GoOfflineStopsEverything) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "OFF-1");
-  dev->bGps.store(1);
-  dev->bAutoUpload.store(1);
+  EditProperties(*dev, [](DeviceProperties& p) { p.bGps = 1; });
+  EditProperties(*dev, [](DeviceProperties& p) { p.bAutoUpload = 1; });
   dev->GoOffline();
-  EXPECT_EQ(dev->bOnline.load(), 0);
-  EXPECT_EQ(dev->bWantOnline.load(), 0);
+  EXPECT_FALSE(dev->IsOnline());
+  EXPECT_FALSE(dev->WantsOnline());
   ASSERT_TRUE(srv.WaitForClosed(srv.FindDeviceConnection("OFF-1"), 5000));
   size_t packets = srv.AllPackets().size();
   for (int i = 0; i < 5; ++i) {
@@ -103,14 +104,14 @@ TEST(DeviceLoginTest, UnresolvableHostConnectsNowhereAndCountsAFailure) {
   CDevQ5 dev;
   dev.SetId("HOST-1");
   dev.SetServer("no-such-host.invalid", 1);
-  EXPECT_EQ(dev.nServerAddr.load(), 0u);
+  EXPECT_EQ(dev.Settings()->nServerAddr, 0u);
   EXPECT_EQ(dev.ConnectReg(), 0);
   EXPECT_TRUE(capture.Has("dev - create socket failed."));
   EXPECT_EQ(capture.CountContaining("CMySocket - connect to"), 0);
-  EXPECT_EQ(dev.nConnectFailures.load(), 1);
-  EXPECT_EQ(dev.bWantOnline.load(), 1);  // the tick keeps trying
+  EXPECT_EQ(dev.Counters().nConnectFailures.load(), 1);
+  EXPECT_TRUE(dev.WantsOnline());  // the tick keeps trying
   dev.Shutdown();
-  EXPECT_EQ(dev.bOnline.load(), 0);
+  EXPECT_FALSE(dev.IsOnline());
 }
 
 }  // namespace

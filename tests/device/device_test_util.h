@@ -18,7 +18,7 @@ inline std::unique_ptr<CDevQ5> LoggedInDevice(CTestServer& srv, const char* id) 
   dev->SetId(id);
   dev->SetServer("127.0.0.1", srv.Port());
   dev->ConnectReg();
-  EXPECT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 1; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return dev->IsOnline(); }, 5000));
   return dev;
 }
 
@@ -30,6 +30,15 @@ inline std::vector<CapturedPacket> MessagesOf(const CTestServer& srv, const char
     if (p.info.nType == 0 && p.Operation() == op) out.push_back(p);
   }
   return out;
+}
+
+// Changes some of the device's seven behaviour values, as the PROPERTY
+// dialog does: edit gets the values now and the device takes them whole.
+template <class Edit>
+void EditProperties(CDevQ5& dev, Edit edit) {
+  DeviceProperties p = dev.GetProperties();
+  edit(p);
+  dev.SetProperties(p);
 }
 
 // Lets time pass for the device's periods without waiting.

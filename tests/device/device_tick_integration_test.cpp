@@ -9,7 +9,7 @@ TEST(DeviceTickTest, FirstGpsUploadOfNewDevice) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "GPS-1");
-  dev->bGps.store(1);
+  EditProperties(*dev, [](DeviceProperties& p) { p.bGps = 1; });
   PassTime(10001);
   dev->Tick();
   ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 1, 5000));
@@ -26,7 +26,7 @@ TEST(DeviceTickTest, FirstGpsUploadOfNewDevice) {
   std::string t = p["T"].asString();
   EXPECT_EQ(t.size(), 14u);
   EXPECT_EQ(t.find_first_not_of("0123456789"), std::string::npos);
-  EXPECT_EQ(dev->nGpsSent.load(), 1);
+  EXPECT_EQ(dev->Counters().nGpsSent.load(), 1);
   dev->Shutdown();
 }
 
@@ -34,7 +34,7 @@ TEST(DeviceTickTest, SpeedWrapsAfter140AndGpsOffStillMovesTheStamp) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "GPS-61");
-  dev->bGps.store(1);
+  EditProperties(*dev, [](DeviceProperties& p) { p.bGps = 1; });
   for (int i = 0; i < 62; ++i) {
     PassTime(10001);
     dev->Tick();
@@ -45,13 +45,13 @@ TEST(DeviceTickTest, SpeedWrapsAfter140AndGpsOffStillMovesTheStamp) {
   EXPECT_EQ(Par(spi[60])["P"]["S"].asInt(), 0);
   EXPECT_EQ(Par(spi[61])["P"]["S"].asInt(), 200);
   // With GPS off nothing is sent and the position stays, but the stamp moves.
-  dev->bGps.store(0);
-  int32_t lon = dev->nLongitude;
-  uint32_t before = dev->dwLastGps;
+  EditProperties(*dev, [](DeviceProperties& p) { p.bGps = 0; });
+  int32_t lon = dev->Schedule().Longitude();
+  uint32_t before = dev->Schedule().LastGps();
   PassTime(10001);
   dev->Tick();
-  EXPECT_EQ(dev->nLongitude, lon);
-  EXPECT_EQ(dev->dwLastGps, before + 10000u);
+  EXPECT_EQ(dev->Schedule().Longitude(), lon);
+  EXPECT_EQ(dev->Schedule().LastGps(), before + 10000u);
   dev->Shutdown();
 }
 
@@ -63,8 +63,8 @@ TEST(DeviceTickTest, RatesHoldWhenTicksComeLateAndNeverBurst) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "RATE-1");
-  dev->bGps.store(1);
-  dev->bAutoUpload.store(0);
+  EditProperties(*dev, [](DeviceProperties& p) { p.bGps = 1; });
+  EditProperties(*dev, [](DeviceProperties& p) { p.bAutoUpload = 0; });
   for (int i = 0; i < 47; ++i) {  // 117.5 s: GPS at 12.5, 22.5 ... 112.5; keep-alives at 17.5 ... 107.5
     PassTime(2500);
     dev->Tick();
@@ -90,13 +90,13 @@ TEST(DeviceTickTest, PhaseDelaysTheFirstUploadsAfterALogin) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = std::make_unique<CDevQ5>();
-  dev->nUploadPhaseMs.store(4000);
-  dev->bGps.store(1);
+  dev->Schedule().SetUploadPhase(4000);
+  EditProperties(*dev, [](DeviceProperties& p) { p.bGps = 1; });
   dev->SetId("PHASE-1");
   dev->SetServer("127.0.0.1", srv.Port());
   PassTime(60000);  // every stamp is stale by the login
   dev->ConnectReg();
-  ASSERT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 1; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return dev->IsOnline(); }, 5000));
   int nSpi = 0;
   for (int i = 0; i < 8; ++i) {  // 0, 2, 4 ... 14 s after the login
     dev->Tick();
@@ -117,7 +117,7 @@ TEST(DeviceTickTest, GpsTrackRowsAlternateWhileSpeedFollowsTheDevice) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "TRACK-1");
-  dev->bGps.store(1);
+  EditProperties(*dev, [](DeviceProperties& p) { p.bGps = 1; });
   for (int i = 0; i < 3; ++i) {
     PassTime(10001);
     dev->Tick();
@@ -152,14 +152,14 @@ TEST(DeviceTickTest, AutomaticOfflineClosesSilentlyAndReconnects15sLater) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "AUTO-1");
-  dev->nAutoOffline.store(60);
+  EditProperties(*dev, [](DeviceProperties& p) { p.nAutoOffline = 60; });
   dev->Tick();
-  EXPECT_EQ(dev->bOnline.load(), 1);
+  EXPECT_TRUE(dev->IsOnline());
   PassTime(60001);
   size_t before = srv.AllPackets().size();
   dev->Tick();
-  EXPECT_EQ(dev->bOnline.load(), 0);
-  EXPECT_EQ(dev->bWantOnline.load(), 1);
+  EXPECT_FALSE(dev->IsOnline());
+  EXPECT_TRUE(dev->WantsOnline());
   ASSERT_TRUE(srv.WaitForClosed(srv.FindDeviceConnection("AUTO-1"), 5000));
   EXPECT_EQ(srv.AllPackets().size(), before);  // closed without a message
   dev->Tick();
@@ -167,7 +167,7 @@ TEST(DeviceTickTest, AutomaticOfflineClosesSilentlyAndReconnects15sLater) {
   PassTime(15001);
   dev->Tick();
   ASSERT_TRUE(srv.WaitForConnections(2, 5000));
-  EXPECT_TRUE(WaitUntil([&] { return dev->bOnline.load() == 1; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return dev->IsOnline(); }, 5000));
   dev->Shutdown();
 }
 
@@ -175,16 +175,16 @@ TEST(DeviceTickTest, TickWrapAloneMakesNothingDue) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "WRAP-1");
-  dev->bGps.store(1);
+  EditProperties(*dev, [](DeviceProperties& p) { p.bGps = 1; });
   // Place "now" 5 ms after the wrap and the stamps 5 ms before it.
   SetTickOffset(0);
   SetTickOffset(5u - GetTickCount());
   uint32_t t = GetTickCount();
-  dev->dwLastGps = dev->dwLastAlarm = dev->dwLastKeepAlive = t - 10;
+  dev->Schedule().SetStamps(t - 10, t - 10, t - 10);
   dev->Tick();
-  EXPECT_EQ(dev->nGpsSent.load(), 0);
+  EXPECT_EQ(dev->Counters().nGpsSent.load(), 0);
   // A stamp more than 2^31 ms in the past is due.
-  dev->dwLastGps = t - 0x80000010u;
+  dev->Schedule().SetStamps(t - 0x80000010u, t - 10, t - 10);
   dev->Tick();
   EXPECT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 1, 5000));
   SetTickOffset(0);

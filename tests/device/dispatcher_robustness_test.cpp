@@ -52,7 +52,7 @@ TEST(DispatcherRobustnessTest, RandomAndMutatedTextsNeverCrashOrThrow) {
   std::mt19937 rng(12345);
   for (int i = 0; i < 4000; ++i) {
     std::string text = Mutate(kSeeds[i % (sizeof kSeeds / sizeof kSeeds[0])], rng);
-    ASSERT_NO_THROW(dev.DispatchSignal(text.data(), static_cast<int32_t>(text.size())));
+    ASSERT_NO_THROW(dev.Session().DispatchSignal(text.data(), static_cast<int32_t>(text.size())));
     capture.Clear();
   }
   std::uniform_int_distribution<int> byte(0, 255);
@@ -60,7 +60,7 @@ TEST(DispatcherRobustnessTest, RandomAndMutatedTextsNeverCrashOrThrow) {
     std::vector<uint8_t> pkt(static_cast<size_t>(12 + byte(rng)));
     for (auto& b : pkt) b = static_cast<uint8_t>(byte(rng));
     if (i % 2) WritePacketHead(pkt.data(), 0, 0, static_cast<int32_t>(pkt.size() - 12 + (i % 7) - 3));
-    ASSERT_NO_THROW(dev.OnSignalPacket(pkt.data(), static_cast<int32_t>(pkt.size())));
+    ASSERT_NO_THROW(dev.Session().OnSignalPacket(pkt.data(), static_cast<int32_t>(pkt.size())));
     capture.Clear();
   }
 }
@@ -73,8 +73,8 @@ TEST(DispatcherRobustnessTest, TextWithoutNulIsReadOnlyWithinThePayload) {
   std::vector<uint8_t> pkt(12 + text.size());
   WritePacketHead(pkt.data(), 0, 0, static_cast<int32_t>(text.size()));
   memcpy(pkt.data() + 12, text.data(), text.size());
-  dev.OnSignalPacket(pkt.data(), static_cast<int32_t>(pkt.size()));
-  EXPECT_EQ(dev.bOnline.load(), 1);
+  dev.Session().OnSignalPacket(pkt.data(), static_cast<int32_t>(pkt.size()));
+  EXPECT_TRUE(dev.IsOnline());
   EXPECT_EQ(capture.Count(text), 1);
 }
 
@@ -85,8 +85,8 @@ TEST(DispatcherRobustnessTest, PacketsOfOtherTypesAreDroppedSilently) {
   std::vector<uint8_t> pkt(12 + text.size() + 1, 0);
   WritePacketHead(pkt.data(), NTYPE_TALK, 0, static_cast<int32_t>(text.size() + 1));
   memcpy(pkt.data() + 12, text.data(), text.size());
-  dev.OnSignalPacket(pkt.data(), static_cast<int32_t>(pkt.size()));
-  EXPECT_EQ(dev.bOnline.load(), 0);
+  dev.Session().OnSignalPacket(pkt.data(), static_cast<int32_t>(pkt.size()));
+  EXPECT_FALSE(dev.IsOnline());
   EXPECT_TRUE(capture.Lines().empty());
 }
 

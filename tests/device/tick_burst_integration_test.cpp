@@ -13,8 +13,8 @@ TEST(TickBurstTest, GpsAndTheAlarmCycleArriveTogetherInOrder) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "BURST-1");
-  dev->bGps.store(1);
-  dev->bAutoUpload.store(1);
+  EditProperties(*dev, [](DeviceProperties& p) { p.bGps = 1; });
+  EditProperties(*dev, [](DeviceProperties& p) { p.bAutoUpload = 1; });
   PassTime(10001);
   dev->Tick();
   ASSERT_TRUE(srv.WaitForOperation(CONN_ANY, "SENDALARMINFO", 4, kWait));
@@ -32,14 +32,14 @@ TEST(TickBurstTest, GpsAloneIsNotHeldWhenNoAlarmFollows) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "BURST-2");
-  dev->bGps.store(1);
-  dev->bAutoUpload.store(0);  // the alarm period falls due, but nothing is sent
+  EditProperties(*dev, [](DeviceProperties& p) { p.bGps = 1; });
+  EditProperties(*dev, [](DeviceProperties& p) { p.bAutoUpload = 0; });  // the alarm period falls due, but nothing is sent
   PassTime(10001);
   dev->Tick();
   EXPECT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 1, kWait));
   // An alarm period longer than the GPS period: the next GPS Tick has no cycle.
-  dev->bAutoUpload.store(1);
-  dev->nUploadInterval.store(60);
+  EditProperties(*dev, [](DeviceProperties& p) { p.bAutoUpload = 1; });
+  EditProperties(*dev, [](DeviceProperties& p) { p.nUploadInterval = 60; });
   PassTime(10001);
   dev->Tick();
   EXPECT_TRUE(srv.WaitForOperation(CONN_ANY, "SPI", 2, kWait));
@@ -52,17 +52,17 @@ TEST(TickBurstTest, RefusedBurstCountsNothingAndSaysSoForEachMessage) {
   CTestServer srv;
   ASSERT_TRUE(srv.Start());
   auto dev = LoggedInDevice(srv, "BURST-3");
-  dev->bGps.store(1);
-  dev->bAutoUpload.store(1);
-  uint32_t sosUid = dev->nSosUid.load();
-  dev->sigSocket.Close();  // the tick still believes it is online
+  EditProperties(*dev, [](DeviceProperties& p) { p.bGps = 1; });
+  EditProperties(*dev, [](DeviceProperties& p) { p.bAutoUpload = 1; });
+  uint32_t sosUid = dev->Counters().nSosUid.load();
+  dev->Session().Socket().Close();  // the tick still believes it is online
   capture.Clear();
   PassTime(10001);
   dev->Tick();
   EXPECT_EQ(capture.Count("dev - send data failed."), 5);
-  EXPECT_EQ(dev->nGpsSent.load(), 0);
-  EXPECT_EQ(dev->nAlarmsSent.load(), 0);
-  EXPECT_EQ(dev->nSosUid.load(), sosUid);  // the SOS number is tried again next cycle
+  EXPECT_EQ(dev->Counters().nGpsSent.load(), 0);
+  EXPECT_EQ(dev->Counters().nAlarmsSent.load(), 0);
+  EXPECT_EQ(dev->Counters().nSosUid.load(), sosUid);  // the SOS number is tried again next cycle
   dev->Shutdown();
 }
 

@@ -90,7 +90,8 @@ void CheckSlots(CDevQ5& dev, bool bLiveRequest) {
   // The second slot named "a" is never the one a control message finds.
   StreamSlot& dup = MediaStreamsOf(dev).slots[2];
   FUZZ_CHECK(dup.nChannelMask.load() == kSlots[2].nMask && dup.bPlaying.load() == 1 && dup.bStop.load() == 0);
-  FUZZ_CHECK(dev.bOnline.load() == 0 || dev.bOnline.load() == 1);
+  int32_t bOnline = dev.Session().OnlineFlag().load();
+  FUZZ_CHECK(bOnline == 0 || bOnline == 1);
 }
 
 std::string RenameAddressMember(const uint8_t* data, size_t size) {
@@ -119,10 +120,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool bLive = text.find("REQUESTALIVEVIDEO") != std::string::npos;
   ClaimSlots(dev);
   try {
-    dev.DispatchSignal(reinterpret_cast<const char*>(copy.get()), len);
+    dev.Session().DispatchSignal(reinterpret_cast<const char*>(copy.get()), len);
     CheckSlots(dev, bLive);
     ClaimSlots(dev);
-    dev.OnSignalPacket(copy.get(), len);
+    dev.Session().OnSignalPacket(copy.get(), len);
     CheckSlots(dev, bLive);
   } catch (...) {
     FUZZ_CHECK(!"an exception left the dispatcher");

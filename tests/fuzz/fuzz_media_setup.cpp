@@ -326,7 +326,7 @@ void RunRequest(CDevQ5& dev, const Request& q, const Json::Value& msg, bool bExa
     MediaAddress addr;
     bool bNoAddress = q.nKind >= 0 &&
                       ResolveMediaAddress(kRules[q.nKind], JsonMember(JsonMember(msg, "PARAMETER"), "IPANDPORT"),
-                                          dev.nServerAddr.load(), dev.nServerPort.load(), &addr) &&
+                                          dev.Settings()->nServerAddr, dev.Settings()->nServerPort, &addr) &&
                       addr.nIp == 0;
     CheckExact(q, r, before, after, gLines.nNoSlot.load() - nNoSlot, gLines.nAddressError.load() - nAddressError,
                bNoAddress);
@@ -360,7 +360,7 @@ void RunLine(CDevQ5& dev, std::string_view line, bool bExact) {
     return;
   }
   Snapshot before = Take(dev);
-  dev.DispatchSignal(line.data(), static_cast<int32_t>(line.size()));
+  dev.Session().DispatchSignal(line.data(), static_cast<int32_t>(line.size()));
   if (bExact) {
     // Controls may stop a stream or change its channels, never claim or free a slot.
     Snapshot after = Take(dev);

@@ -9,7 +9,7 @@
 
 namespace {
 
-void Send(CDevQ5& dev, const std::string& text) { dev.DispatchSignal(text.c_str(), static_cast<int32_t>(text.size() + 1)); }
+void Send(CDevQ5& dev, const std::string& text) { dev.Session().DispatchSignal(text.c_str(), static_cast<int32_t>(text.size() + 1)); }
 
 void Claim(StreamSlot& s, const char* name, uint32_t mask) {
   snprintf(s.szStreamName, sizeof s.szStreamName, "%s", name);
@@ -93,11 +93,11 @@ TEST_F(ControlTest, BadNamesAndParametersAreIgnored) {
 
 TEST_F(ControlTest, ConnectAnswerSetsOnlineAndLoginTime) {
   Send(dev, "{\"OPERATION\":\"CONNECT\",\"RESPONSE\":{\"ERRORCODE\":1}}");
-  EXPECT_EQ(dev.bOnline.load(), 1);
+  EXPECT_TRUE(dev.IsOnline());
   // Partial text: acted on as far as the reader got.
   CDevQ5 other;
   Send(other, "{\"OPERATION\":\"CONNECT\" garbage");
-  EXPECT_EQ(other.bOnline.load(), 1);
+  EXPECT_TRUE(other.IsOnline());
 }
 
 }  // namespace

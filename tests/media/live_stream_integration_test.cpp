@@ -96,7 +96,7 @@ TEST_F(LiveStreamTest, EmptyingTheMaskEndsTheSenderAndFreesTheSlot) {
 }
 
 TEST_F(LiveStreamTest, TurnOffIntervalEndsTheStream) {
-  rig.dev->nLiveViewOff.store(30);
+  EditProperties(*rig.dev, [](DeviceProperties& p) { p.nLiveViewOff = 30; });
   rig.UseFrames(PacedFile(50, 25, 500));
   int32_t conn = rig.OpenStream("REQUESTALIVEVIDEO", "cam", 1);
   ASSERT_GT(conn, 0);

@@ -29,9 +29,9 @@ class CliCoreTest : public ::testing::Test {
     for (int32_t r = 0; r < fleet.RowCount(); ++r) {
       fleet.WithDevice(r, [&](CDevQ5& d) {
         DeviceProperties p = d.GetProperties();
-        f += std::string(d.szId) + ":" + std::to_string(p.bAutoUpload) + std::to_string(p.nUploadInterval) +
+        f += std::string(d.Id()) + ":" + std::to_string(p.bAutoUpload) + std::to_string(p.nUploadInterval) +
              std::to_string(p.bGps) + std::to_string(p.bCustomAlarm) + std::to_string(p.bSpeedAlarm) +
-             std::to_string(p.nAutoOffline) + std::to_string(p.nLiveViewOff) + std::to_string(d.bWantOnline.load()) +
+             std::to_string(p.nAutoOffline) + std::to_string(p.nLiveViewOff) + std::to_string(d.WantsOnline() ? 1 : 0) +
              d.GetServerIp() + d.GetFramePath() + ";";
       });
     }
@@ -113,7 +113,7 @@ TEST_F(CliCoreTest, CommandsReportWhatTheyDid) {
   EXPECT_EQ(Run("add \"\" 1"), "added 1\n");
   EXPECT_EQ(Run("add BUS 2"), "added 2\n");
   EXPECT_EQ(Run("list"), "0  offline\n1 BUS-0001 offline\n2 BUS-0002 offline\n");
-  fleet.WithDevice(2, [](CDevQ5& d) { d.nGpsSent.store(7); });
+  fleet.WithDevice(2, [](CDevQ5& d) { d.Counters().nGpsSent.store(7); });
   EXPECT_EQ(Run("status 2"), fleet.StatusText(2) + "\n");
   EXPECT_EQ(Run("status 2"), "offline, gps: 7 alarm: 0\n");
   // Not connected: the alarm fails with the operator's message.
@@ -141,7 +141,7 @@ TEST_F(CliCoreTest, SetTakesTheRestOfTheLineAsTheFrameFileAndKeepsItWhenLeftOut)
   // An address without a colon is stored; Online then reports it and connects nothing.
   EXPECT_EQ(Run("online", CLI_ERROR), "error: the register server 10.0.0.9 has no ':' before its port; nothing was connected\n");
   EXPECT_TRUE(capture.Has("dev - register address error."));
-  fleet.WithDevice(0, [](CDevQ5& d) { EXPECT_EQ(d.bWantOnline.load(), 0); });
+  fleet.WithDevice(0, [](CDevQ5& d) { EXPECT_FALSE(d.WantsOnline()); });
 }
 
 // Both option forms, repeated -e in order; values out of range, unknown

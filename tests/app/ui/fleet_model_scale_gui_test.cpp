@@ -33,7 +33,7 @@ TEST_F(FleetModelScaleTest, ThousandsOfImageChangesCostFewRepaints) {
   sinceTick.start();
   ticker.start(5);
 
-  for (int r = 0; r < 9999; ++r) Fleet().WithDevice(r, [](CDevQ5& d) { d.bOnline.store(1); });
+  for (int r = 0; r < 9999; ++r) Fleet().WithDevice(r, [](CDevQ5& d) { d.Session().SetOnlineFlag(1); });
   Fleet().SetPassPause(10);
   EXPECT_TRUE(PumpUntil([&] { return AllImages(Model(), 1); }, 60000));
   int32_t flushes = Model().FlushCount();
@@ -41,7 +41,7 @@ TEST_F(FleetModelScaleTest, ThousandsOfImageChangesCostFewRepaints) {
   EXPECT_LT(flushes, 200) << "image changes were not gathered";
   fprintf(stderr, "9999 rows online: %d repaints, longest event-loop gap %lld ms\n", flushes,
           static_cast<long long>(longestGap));
-  for (int r = 0; r < 9999; ++r) Fleet().WithDevice(r, [](CDevQ5& d) { d.bOnline.store(0); });
+  for (int r = 0; r < 9999; ++r) Fleet().WithDevice(r, [](CDevQ5& d) { d.Session().SetOnlineFlag(0); });
   EXPECT_TRUE(PumpUntil([&] { return AllImages(Model(), 0); }, 60000));
 }
 

@@ -131,8 +131,8 @@ TEST_F(MainWindowTest, LeftClickShowsTheFirstSelectedDevicesCounters) {
   View().OnOnline();
   ASSERT_TRUE(PumpUntil([&] { return DeviceOnline(Fleet(), 1); }, kWaitMs));
   ASSERT_TRUE(Fleet().WithDevice(1, [](CDevQ5& d) {
-    d.nGpsSent.store(5);
-    d.nSosUid.store(d.nSosUidBase.load() + 2);
+    d.Counters().nGpsSent.store(5);
+    d.Counters().nSosUid.store(d.Counters().nSosUidBase.load() + 2);
   }));
   ClickAt(rowB);
   EXPECT_EQ(PaneText(1), "online, gps: 5 alarm: 2");
@@ -162,11 +162,11 @@ TEST_F(MainWindowTest, RowImagesFollowTheDriver) {
   ASSERT_TRUE(WriteDevices(dir.Path(), {"A", "B", "C"}));
   Start();
   Fleet().SetPassPause(20);
-  ASSERT_TRUE(Fleet().WithDevice(1, [](CDevQ5& d) { d.bOnline.store(1); }));
+  ASSERT_TRUE(Fleet().WithDevice(1, [](CDevQ5& d) { d.Session().SetOnlineFlag(1); }));
   EXPECT_TRUE(PumpUntil([&] { return Image(1) == 1; }, kWaitMs));
   EXPECT_EQ(Image(0), 0);
   EXPECT_EQ(Image(2), 0);
-  ASSERT_TRUE(Fleet().WithDevice(1, [](CDevQ5& d) { d.bOnline.store(0); }));
+  ASSERT_TRUE(Fleet().WithDevice(1, [](CDevQ5& d) { d.Session().SetOnlineFlag(0); }));
   EXPECT_TRUE(PumpUntil([&] { return Image(1) == 0; }, kWaitMs));
 }
 
