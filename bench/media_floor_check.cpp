@@ -21,7 +21,8 @@
 // is read, "online SECONDS" when every device has logged in (or the time-out
 // ended the wait), then, when standard input ends or says "quit" (or after
 // --max-seconds, default 600), the counters and "closed". "count" on
-// standard input prints "streaming N" (streams whose sending has begun).
+// standard input prints "streaming N packets P bytes B" (streams whose
+// sending has begun, live packets and their bytes sent so far).
 // Loopback only; it ends by itself.
 #include <arpa/inet.h>
 #include <errno.h>
@@ -454,7 +455,7 @@ bool CMediaFloor::ReadInput() {
     std::string line = input.substr(0, nl);
     if (line == "quit") return false;
     if (line == "count") {
-      printf("streaming %ld\n", counts.nStreaming);
+      printf("streaming %ld packets %llu bytes %llu\n", counts.nStreaming, counts.nPackets, counts.nBytes);
       fflush(stdout);
     }
   }
