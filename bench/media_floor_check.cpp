@@ -46,6 +46,7 @@
 #include "media/loop_sender.h"
 #include "media/media_messages.h"
 #include "media/media_senders.h"
+#include "media/stream_slot.h"
 #include "net/json_read.h"
 #include "net/packet.h"
 #include "platform/debug_log.h"
@@ -54,7 +55,6 @@
 
 namespace {
 constexpr uint32_t FLOOR_OUTER_PAUSE_MS = 100;  // as the live sender's outer pause
-constexpr int32_t FLOOR_MAX_STREAMS = 50;       // stream slots of a device
 constexpr int32_t FLOOR_CHANNELS = 32;
 constexpr uint64_t FLOOR_STDIN_ID = ~0ull;
 
@@ -89,7 +89,8 @@ bool LoadChunks(const char* path, FloorFile& file) {
     if ((bRestarted && !file.chunks.empty()) || r == CHUNK_IDLE) break;
     if (r != CHUNK_OK) continue;
     if (info.nTotalLen <= LIVE_MAX_CHUNK) {  // the live sender skips bigger chunks
-      file.chunks.push_back({reader.Chunk(), info.nTotalLen, static_cast<uint32_t>(info.nTimestampMs), info.bVideo != 0});
+      file.chunks.push_back(
+          {reader.Chunk(), info.nTotalLen, static_cast<uint32_t>(info.nTimestampMs), info.bVideo != 0});
     }
     reader.Consume(info);
   }
@@ -203,7 +204,9 @@ bool CMediaFloor::SendJson(FloorConn& c, const Json::Value& msg) {
   uint8_t buf[SIGNAL_PACKET_BUF];
   std::string text;
   int32_t len = BuildSignalPacket(msg, buf, &text);
-  if (len > 0 && c.fd >= 0 && send(c.fd, buf, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT) == len) return true;
+  if (len > 0 && c.fd >= 0 && send(c.fd, buf, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT) == len) {
+    return true;
+  }
   counts.nSendFailures++;
   return false;
 }
@@ -278,7 +281,8 @@ void CMediaFloor::ReadConn(size_t i) {
     if (info.nType == NTYPE_SIGNAL) {
       const char* text = c.in.data() + pos + info.nHeadLen;
       const void* nul = memchr(text, 0, static_cast<size_t>(info.nDataLen));
-      OnText(i, text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : static_cast<size_t>(info.nDataLen));
+      size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : static_cast<size_t>(info.nDataLen);
+      OnText(i, text, len);
       if (i >= conns.size() || conns[i]->fd < 0) return;
     }
     pos += static_cast<size_t>(info.nPacketLen);
@@ -310,7 +314,7 @@ void CMediaFloor::OnText(size_t i, const char* text, size_t len) {
 // otherwise a free slot, the media connection, then the reply.
 void CMediaFloor::OnRequestLive(size_t dev, const Json::Value& request) {
   counts.nRequests++;
-  char name[40];
+  char name[STREAM_NAME_SIZE];
   if (!ReadStreamName(request, name)) return;
   const Json::Value& par = JsonMember(request, "PARAMETER");
   uint32_t mask = static_cast<uint32_t>(JsonInt(JsonMember(par, "CHANNEL")));
@@ -326,8 +330,10 @@ void CMediaFloor::OnRequestLive(size_t dev, const Json::Value& request) {
     size_t colon = addr.rfind(':');
     in_addr ip{};
     int port = colon == std::string::npos ? 0 : atoi(addr.c_str() + colon + 1);
-    if (conns[dev]->nStreams >= FLOOR_MAX_STREAMS || colon == std::string::npos ||
-        inet_pton(AF_INET, addr.substr(0, colon).c_str(), &ip) != 1 || port <= 0 || port > 65535) {
+    // Loopback only: a media address elsewhere is refused like an unusable one.
+    if (conns[dev]->nStreams >= MAX_STREAMS || colon == std::string::npos ||
+        inet_pton(AF_INET, addr.substr(0, colon).c_str(), &ip) != 1 || (ntohl(ip.s_addr) >> 24) != 127 ||
+        port <= 0 || port > 65535) {
       counts.nRefused++;
       return;
     }
