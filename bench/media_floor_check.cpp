@@ -41,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_conn.h"
 #include "media/frame_reader.h"
 #include "media/live_pacing.h"
 #include "media/loop_sender.h"
@@ -263,31 +264,13 @@ void CMediaFloor::OnEvent(size_t i, uint32_t events) {
 // Frames the received packets; signalling texts are handled, media discarded.
 void CMediaFloor::ReadConn(size_t i) {
   FloorConn& c = *conns[i];
-  char buf[16384];
-  for (;;) {
-    ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-    if (n > 0) {
-      c.in.append(buf, static_cast<size_t>(n));
-      continue;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    return Drop(i);
-  }
-  PacketInfo info;
-  size_t pos = 0;
-  while (c.in.size() - pos >= static_cast<size_t>(PACKET_HEAD_LEN) &&
-         ParsePacketHead(reinterpret_cast<const uint8_t*>(c.in.data() + pos), &info) &&
-         c.in.size() - pos >= static_cast<size_t>(info.nPacketLen)) {
-    if (info.nType == NTYPE_SIGNAL) {
-      const char* text = c.in.data() + pos + info.nHeadLen;
-      const void* nul = memchr(text, 0, static_cast<size_t>(info.nDataLen));
-      size_t len = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : static_cast<size_t>(info.nDataLen);
-      OnText(i, text, len);
-      if (i >= conns.size() || conns[i]->fd < 0) return;
-    }
-    pos += static_cast<size_t>(info.nPacketLen);
-  }
-  conns[i]->in.erase(0, pos);
+  if (!RecvAvailable(c.fd, c.in)) return Drop(i);
+  TakePackets(c.in, [&](const PacketInfo& info, const char* packet) {
+    if (info.nType != NTYPE_SIGNAL) return true;
+    std::string_view text = SignalText(info, packet);
+    OnText(i, text.data(), text.size());
+    return c.fd >= 0;
+  });
 }
 
 void CMediaFloor::OnText(size_t i, const char* text, size_t len) {
@@ -501,38 +484,12 @@ void CMediaFloor::Serve(uint64_t deadlineMs) {
 // Resets every connection; seconds taken.
 double CMediaFloor::CloseAll() {
   uint64_t t0 = NowMs();
-  linger off{1, 0};
   for (auto& c : conns) {
     if (c->fd < 0) continue;
-    setsockopt(c->fd, SOL_SOCKET, SO_LINGER, &off, sizeof off);
-    shutdown(c->fd, SHUT_RDWR);
-    close(c->fd);
+    ResetConnection(c->fd);
     c->fd = -1;
   }
   return static_cast<double>(NowMs() - t0) / 1000.0;
-}
-
-// "A:3,B:1" -> A-0001 A-0002 A-0003 B (a count of 1 is the base itself).
-bool ParseBatches(const char* text, std::vector<std::string>& ids) {
-  std::string s = text;
-  size_t pos = 0;
-  while (pos < s.size()) {
-    size_t comma = s.find(',', pos);
-    std::string item = s.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-    size_t colon = item.rfind(':');
-    if (colon == std::string::npos) return false;
-    int count = atoi(item.c_str() + colon + 1);
-    if (count <= 0 || count > 9999) return false;
-    std::string base = item.substr(0, colon);
-    for (int i = 0; i < count; ++i) {
-      char suffix[16];
-      snprintf(suffix, sizeof suffix, "-%04d", i + 1);
-      ids.push_back(count == 1 ? base : base + suffix);
-    }
-    if (comma == std::string::npos) break;
-    pos = comma + 1;
-  }
-  return !ids.empty();
 }
 }  // namespace
 
