@@ -224,16 +224,7 @@ void CMediaFloor::OnConnected(size_t i) {
     SendJson(c, BuildCreateStream(c.szName.c_str()));
     return;
   }
-  Json::Value msg;
-  msg["SESSION"] = "";
-  msg["MODULE"] = "CERTIFICATE";
-  msg["OPERATION"] = "CONNECT";
-  Json::Value& par = msg["PARAMETER"];
-  par["DSNO"] = c.szName;
-  par["CARNUM"] = c.szName;
-  par["CHANNEL"] = 16;
-  par["DEVCLASS"] = 4;
-  SendJson(c, msg);
+  SendJson(c, DeviceLogin(c.szName));
 }
 
 void CMediaFloor::Drop(size_t i) {

@@ -155,16 +155,7 @@ void CFloor::OnConnected(size_t i) {
   ev.events = EPOLLIN;
   ev.data.u64 = i;
   epoll_ctl(ep, EPOLL_CTL_MOD, c.fd, &ev);
-  Json::Value msg;
-  msg["SESSION"] = "";
-  msg["MODULE"] = "CERTIFICATE";
-  msg["OPERATION"] = "CONNECT";
-  Json::Value& par = msg["PARAMETER"];
-  par["DSNO"] = c.szId;
-  par["CARNUM"] = c.szId;
-  par["CHANNEL"] = 16;
-  par["DEVCLASS"] = 4;
-  Send(c, msg, 0);
+  Send(c, DeviceLogin(c.szId), 0);
 }
 
 void CFloor::Drop(size_t i) {
