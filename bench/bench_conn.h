@@ -1,7 +1,7 @@
 #pragma once
 // Small pieces the raw epoll clients of bench/ (the floors and the server
 // load check) share: reading what a non-blocking socket has, framing packets,
-// device IDs of add batches, a device's login and the reset of a connection.
+// device IDs of add batches, and the reset of a connection.
 #include <errno.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,8 +12,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <json/value.h>
 
 #include "net/packet.h"
 
@@ -78,20 +76,6 @@ inline bool ParseBatches(const char* text, std::vector<std::string>& ids) {
     pos = comma + 1;
   }
   return !ids.empty();
-}
-
-// The CONNECT message a device of this ID logs in with.
-inline Json::Value DeviceLogin(const std::string& id) {
-  Json::Value msg;
-  msg["SESSION"] = "";
-  msg["MODULE"] = "CERTIFICATE";
-  msg["OPERATION"] = "CONNECT";
-  Json::Value& par = msg["PARAMETER"];
-  par["DSNO"] = id;
-  par["CARNUM"] = id;
-  par["CHANNEL"] = 16;
-  par["DEVCLASS"] = 4;
-  return msg;
 }
 
 // Resets and closes fd as a device's Close does (no lingering).

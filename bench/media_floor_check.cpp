@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "bench/bench_conn.h"
+#include "device/login_message.h"
 #include "media/frame_reader.h"
 #include "media/live_pacing.h"
 #include "media/loop_sender.h"
@@ -224,7 +225,7 @@ void CMediaFloor::OnConnected(size_t i) {
     SendJson(c, BuildCreateStream(c.szName.c_str()));
     return;
   }
-  SendJson(c, DeviceLogin(c.szName));
+  SendJson(c, BuildLoginMessage(c.szName.c_str()));
 }
 
 void CMediaFloor::Drop(size_t i) {

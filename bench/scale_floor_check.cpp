@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "bench/bench_conn.h"
+#include "device/login_message.h"
 #include "net/json_read.h"
 #include "net/local_ports.h"
 #include "net/packet.h"
@@ -155,7 +156,7 @@ void CFloor::OnConnected(size_t i) {
   ev.events = EPOLLIN;
   ev.data.u64 = i;
   epoll_ctl(ep, EPOLL_CTL_MOD, c.fd, &ev);
-  Send(c, DeviceLogin(c.szId), 0);
+  Send(c, BuildLoginMessage(c.szId.c_str()), 0);
 }
 
 void CFloor::Drop(size_t i) {

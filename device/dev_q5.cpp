@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/login_message.h"
 #include "net/load_counters.h"
 #include "net/packet.h"
 #include "platform/debug_log.h"
@@ -62,15 +63,7 @@ int CDevQ5::ConnectReg() {
 }
 
 void CDevQ5::SendLogin() {
-  Json::Value msg;
-  msg["SESSION"] = "";
-  msg["MODULE"] = "CERTIFICATE";
-  msg["OPERATION"] = "CONNECT";
-  Json::Value& par = msg["PARAMETER"];
-  par["DSNO"] = szId;
-  par["CARNUM"] = szId;
-  par["CHANNEL"] = 16;
-  par["DEVCLASS"] = 4;
+  Json::Value msg = BuildLoginMessage(szId);
   dwLoginSentUs.store(GetMicroTicks());
   if (!SendSignalPacket(msg, 2000, 0)) return;
   bLoginPending.store(1);
