@@ -21,13 +21,14 @@ class Proc:
 
     With on_stderr, standard error is read on a second thread and every line is
     handed to on_stderr (on that thread); otherwise it goes where stderr says.
+    preexec_fn runs in the child before the program starts (see subprocess).
     """
 
-    def __init__(self, args, cwd=None, stderr=None, on_stderr=None):
+    def __init__(self, args, cwd=None, stderr=None, on_stderr=None, preexec_fn=None):
         if on_stderr is not None:
             stderr = subprocess.PIPE
         self.p = subprocess.Popen(args, cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                  stderr=stderr, text=True, bufsize=1, errors="replace")
+                                  stderr=stderr, text=True, bufsize=1, errors="replace", preexec_fn=preexec_fn)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
         if on_stderr is not None:

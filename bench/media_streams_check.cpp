@@ -256,7 +256,7 @@ std::unique_ptr<CDevQ5> NewDevice(CSink& sink, const std::string& id, const std:
   dev->SetServer("127.0.0.1", sink.Port());
   dev->SetFramePath(frames.c_str());
   dev->ConnectReg();
-  for (int i = 0; i < 500 && !dev->bOnline.load(); ++i) SleepMs(10);
+  for (int i = 0; i < 500 && !dev->IsOnline(); ++i) SleepMs(10);
   return dev;
 }
 

@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_conn.h"
+#include "device/login_message.h"
 #include "net/json_read.h"
 #include "net/local_ports.h"
 #include "net/packet.h"
@@ -154,16 +156,7 @@ void CFloor::OnConnected(size_t i) {
   ev.events = EPOLLIN;
   ev.data.u64 = i;
   epoll_ctl(ep, EPOLL_CTL_MOD, c.fd, &ev);
-  Json::Value msg;
-  msg["SESSION"] = "";
-  msg["MODULE"] = "CERTIFICATE";
-  msg["OPERATION"] = "CONNECT";
-  Json::Value& par = msg["PARAMETER"];
-  par["DSNO"] = c.szId;
-  par["CARNUM"] = c.szId;
-  par["CHANNEL"] = 16;
-  par["DEVCLASS"] = 4;
-  Send(c, msg, 0);
+  Send(c, BuildLoginMessage(c.szId.c_str()), 0);
 }
 
 void CFloor::Drop(size_t i) {
@@ -188,27 +181,12 @@ void CFloor::OnEvent(size_t i, uint32_t events) {
 // and dispatcher do.
 void CFloor::ReadConn(size_t i) {
   FloorConn& c = conns[i];
-  char buf[16384];
-  for (;;) {
-    ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-    if (n > 0) {
-      c.in.append(buf, static_cast<size_t>(n));
-      continue;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    return Drop(i);
-  }
-  PacketInfo info;
-  size_t pos = 0;
-  while (c.in.size() - pos >= static_cast<size_t>(PACKET_HEAD_LEN) &&
-         ParsePacketHead(reinterpret_cast<const uint8_t*>(c.in.data() + pos), &info) &&
-         c.in.size() - pos >= static_cast<size_t>(info.nPacketLen)) {
-    const char* text = c.in.data() + pos + info.nHeadLen;
-    const void* nul = memchr(text, 0, static_cast<size_t>(info.nDataLen));
-    OnText(c, text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : static_cast<size_t>(info.nDataLen));
-    pos += static_cast<size_t>(info.nPacketLen);
-  }
-  c.in.erase(0, pos);
+  if (!RecvAvailable(c.fd, c.in)) return Drop(i);
+  TakePackets(c.in, [&](const PacketInfo& info, const char* packet) {
+    std::string_view text = SignalText(info, packet);
+    OnText(c, text.data(), text.size());
+    return true;
+  });
 }
 
 void CFloor::OnText(FloorConn& c, const char* text, size_t len) {
@@ -333,37 +311,12 @@ void CFloor::Steady(uint64_t durationMs) {
 // Resets every connection as a device's Close does; seconds taken.
 double CFloor::CloseAll() {
   uint64_t t0 = NowMs();
-  linger off{1, 0};
   for (FloorConn& c : conns) {
     if (c.fd < 0) continue;
-    setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &off, sizeof off);
-    shutdown(c.fd, SHUT_RDWR);
-    close(c.fd);
+    ResetConnection(c.fd);
     c.fd = -1;
   }
   return static_cast<double>(NowMs() - t0) / 1000.0;
-}
-
-// "A:3,B:2" -> A-0001 A-0002 A-0003 B-0001 B-0002 (a count of 1 is the base itself).
-bool ParseBatches(const char* text, std::vector<std::string>& ids) {
-  std::string s = text;
-  size_t pos = 0;
-  while (pos < s.size()) {
-    size_t comma = s.find(',', pos);
-    std::string item = s.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-    size_t colon = item.rfind(':');
-    if (colon == std::string::npos) return false;
-    int count = atoi(item.c_str() + colon + 1);
-    std::string base = item.substr(0, colon);
-    for (int i = 0; i < count; ++i) {
-      char suffix[16];
-      snprintf(suffix, sizeof suffix, "-%04d", i + 1);
-      ids.push_back(count == 1 ? base : base + suffix);
-    }
-    if (comma == std::string::npos) break;
-    pos = comma + 1;
-  }
-  return !ids.empty();
 }
 
 void Say(const char* key, double value) {

@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench/bench_conn.h"
 #include "net/packet.h"
 #include "platform/exe_dir.h"
 #include "platform/process_init.h"
@@ -204,16 +205,7 @@ void CLoadWorker::OnEvent(size_t i, uint32_t events) {
 
 void CLoadWorker::ReadConn(size_t i) {
   Conn& c = conns[i];
-  char buf[16384];
-  for (;;) {
-    ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-    if (n > 0) {
-      c.in.append(buf, static_cast<size_t>(n));
-      continue;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    return Drop(i);  // closed by the server, or reset
-  }
+  if (!RecvAvailable(c.fd, c.in)) return Drop(i);  // closed by the server, or reset
   TakePackets(c);
 }
 

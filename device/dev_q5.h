@@ -112,11 +112,6 @@ class CDevQ5 : public IMediaHost {
   int32_t nDevType = 0;                   // written before the device is shared
   std::atomic<int32_t> bStopping{0};      // the device is going: senders end
   std::unique_ptr<IStreamSet> pStreams;   // goes before the session's socket (members end in reverse order)
-
- public:
-  // The session's login flag, read-only, for code that reads it as an
-  // atomic; IsOnline is the accessor. Declared after the session it refers to.
-  const std::atomic<int32_t>& bOnline{session.OnlineFlag()};
 };
 
 // Process-wide counter of emergency alarm numbers (starts at 1).

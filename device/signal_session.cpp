@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "device/login_message.h"
 #include "net/json_read.h"
 #include "net/latency_recorder.h"
 #include "net/load_counters.h"
@@ -44,15 +45,7 @@ int CSignalSession::ConnectReg() {
 }
 
 void CSignalSession::SendLogin() {
-  Json::Value msg;
-  msg["SESSION"] = "";
-  msg["MODULE"] = "CERTIFICATE";
-  msg["OPERATION"] = "CONNECT";
-  Json::Value& par = msg["PARAMETER"];
-  par["DSNO"] = szId;
-  par["CARNUM"] = szId;
-  par["CHANNEL"] = 16;
-  par["DEVCLASS"] = 4;
+  Json::Value msg = BuildLoginMessage(szId);
   dwLoginSentUs.store(GetMicroTicks());
   if (!SendSignalPacket(msg, 2000, 0)) return;
   bLoginPending.store(1);

@@ -107,7 +107,11 @@ void CLiveSender::Pause() {
 void CLiveSender::Inner() {
   at = At::INNER;
   for (int32_t n = 0;; ++n) {
-    if (slot.bStop.load() || slot.nChannelMask.load() == 0) return Pause();
+    // A sender behind real time stays in this loop while it catches up, so
+    // the device stopping is looked at here too, not only between passes:
+    // otherwise a loaded loop keeps every stream of a quitting fleet going
+    // until its device's turn comes to stop it.
+    if (slot.bStop.load() || dev.MediaStopping() || slot.nChannelMask.load() == 0) return Pause();
     if (n == MEDIA_UNITS_PER_STEP) return StepAfter(0);  // the loop serves the others first
     bool bRestarted = false;
     int32_t r = reader.Next(&chunk, &bRestarted);

@@ -80,6 +80,25 @@ TEST(StreamLifetime, DeletingADeviceWithStreamsStillBeingSetUpReturnsPromptly) {
   }
 }
 
+// A quitting fleet first marks every device as stopping (PrepareExit), then
+// deletes them one by one. A live sender that never pauses (here: chunks of
+// one time stamp, played flat out; under load: any sender catching up) must
+// end on the mark alone, not wait for its device's turn.
+TEST(StreamLifetime, AStoppingDeviceEndsALiveStreamThatNeverPauses) {
+  DebugCapture capture;
+  CMediaRig rig;
+  rig.Start();
+  Bytes file;
+  for (uint32_t i = 0; i < 50; ++i) AppendBytes(file, IndexedChunk(i, i % 25 == 0, 40000ull, 3000));
+  rig.UseFrames(file);
+  int32_t live = rig.OpenStream("REQUESTALIVEVIDEO", "flat", 1);
+  ASSERT_GT(live, 0);
+  ASSERT_TRUE(rig.WaitCount(live, NTYPE_LIVE, 200, 5000));
+  rig.dev->PrepareExit();
+  EXPECT_TRUE(capture.WaitFor("dev - real thread exit.", 5000));
+  EXPECT_TRUE(rig.srv.WaitForClosed(live, 5000));
+}
+
 // Many devices, each with a live and a talk stream, deleted one after the
 // other while a server keeps answering.
 TEST(StreamLifetime, DeletingManyStreamingDevicesOneAfterTheOther) {
