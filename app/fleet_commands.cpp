@@ -8,6 +8,7 @@
 #include "app/list_file.h"
 #include "app/preflight.h"
 #include "app/settings_file.h"
+#include "net/close_countdown.h"
 #include "net/json_read.h"
 #include "net/resolve.h"
 #include "platform/debug_log.h"
@@ -148,20 +149,21 @@ bool CFleet::GoOnline(const std::vector<int32_t>& selection, std::string* pWhy, 
   return true;
 }
 
-// Every target's connection is detached first, so that the share threads let
-// them all go in one pass per group; the closes that follow then find them
-// released instead of waiting for a share thread once per device.
+// One pass: every target's connection is closed without a wait, so that the
+// share threads let them all go together, and the command then waits once
+// until the last one is gone.
 void CFleet::TakeOffline(const std::vector<int32_t>& selection) {
   std::lock_guard<std::mutex> cmd(cmdLock);
   std::vector<CDevQ5*> targets = Targets(selection);
   ramp.Forget(targets);
+  CCloseCountdown closes;
   {
     // No Tick runs meanwhile: none can be half way through an upload on a
     // connection that is being let go.
     std::lock_guard<std::mutex> tick(tickLock);
-    for (CDevQ5* dev : targets) dev->DetachSignal();
+    for (CDevQ5* dev : targets) dev->GoOffline(closes.Completion());
   }
-  for (CDevQ5* dev : targets) dev->GoOffline();
+  closes.Wait();
 }
 
 int32_t CFleet::SendEmergencyAlarm(const std::vector<int32_t>& selection) {

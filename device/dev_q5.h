@@ -67,9 +67,9 @@ class CDevQ5 : public IMediaHost {
   int ConnectReg() { return session.ConnectReg(); }
   // The Offline command. Operator's thread.
   void GoOffline() { session.GoOffline(); }
-  // The device stops wanting to be online and its connection is let go
-  // without a wait (see CSignalSession::DetachSignal). GoOffline follows.
-  void DetachSignal() { session.DetachSignal(); }
+  // The same without waiting; done runs once the connection is let go (see
+  // CSignalSession::GoOffline).
+  void GoOffline(std::function<void()> done) { session.GoOffline(std::move(done)); }
   // Ends the device before it is destroyed: connection closed, every stream
   // stopped and its sender waited for. Operator's thread.
   void Shutdown();

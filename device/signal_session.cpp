@@ -100,14 +100,14 @@ void CSignalSession::GoOffline() {
   bOnline.store(0);
 }
 
-void CSignalSession::DetachSignal() {
-  // The tick stops sending before the connection goes: a send on a detached
+void CSignalSession::GoOffline(std::function<void()> done) {
+  // The tick stops sending before the connection goes: a send on a closing
   // connection could only fail.
   bWantOnline.store(0);
   bOnline.store(0);
   bRecovering.store(0);
   std::lock_guard<std::mutex> lock(connectLock);
-  sigSocket.Detach();
+  sigSocket.Close(std::move(done));
 }
 
 void CSignalSession::PrepareExit() { sigSocket.Detach(); }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "device/device_counters.h"
@@ -19,8 +20,7 @@ constexpr int32_t DEV_SIGNAL_MAX_BUF = 60000;
 //
 // Threads: the loop thread that serves sigSocket owns the login (SendLogin,
 // OnSocketEvent and everything the dispatcher does). The connection is
-// opened and closed from the operator's thread (ConnectReg, GoOffline,
-// DetachSignal), the online ramp's (ConnectReg) and the driver thread
+// opened and closed from the operator's thread (ConnectReg, GoOffline), the online ramp's (ConnectReg) and the driver thread
 // (AutoOfflineIfDue, ReconnectIfDue), serialised by connectLock. Only the
 // flags other threads read are shared, each a 32-bit atomic behind an
 // accessor.
@@ -58,11 +58,12 @@ class CSignalSession {
   // The Offline command: the device stops wanting to be online and its
   // connection is closed. Operator's thread.
   void GoOffline();
-  // The device stops wanting to be online and its connection is let go by
-  // its share thread without an event and without a wait, so that many
-  // devices taken offline together are released by their groups at once
-  // instead of one wait per device. GoOffline follows. Operator's thread.
-  void DetachSignal();
+  // The same without waiting: the device stops wanting to be online at once,
+  // and done runs once its share thread has let go of the connection (on
+  // that thread, or at once when there is none), so that many devices taken
+  // offline together are released by their groups at once and the caller
+  // waits once for all of them. Operator's thread.
+  void GoOffline(std::function<void()> done);
   // Closing the program: the connection is detached from its share thread
   // without an event. Operator's thread.
   void PrepareExit();

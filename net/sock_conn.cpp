@@ -49,6 +49,8 @@ void CSockConn::ConnectNow() {
 
 void SetCloseReportMs(uint32_t ms) { g_closeReportMs.store(ms); }
 
+uint32_t CloseReportMs() { return g_closeReportMs.load(); }
+
 size_t SocketOutLimit(int32_t nMaxBuf) {
   return std::max<size_t>(256u * 1024u, static_cast<size_t>(std::max(nMaxBuf, 0)) * 8u);
 }

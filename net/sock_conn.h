@@ -138,3 +138,4 @@ size_t SocketOutLimit(int32_t nMaxBuf);
 // How long Close waits before it reports "CMySocket - wait thread exit
 // failed!" (it goes on waiting). 15000 ms unless tests shorten it.
 void SetCloseReportMs(uint32_t ms);
+uint32_t CloseReportMs();
